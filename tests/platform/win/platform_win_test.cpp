@@ -1,0 +1,188 @@
+// platform_win_test.cpp: registry from the environment, code pages, message boxes, host windows, objects.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "platform/win/codepage.h"
+#include "platform/win/host_window.h"
+#include "platform/win/message_box.h"
+#include "platform/win/registry.h"
+#include "platform/win/sysinfo.h"
+#include "platform/win/unknown.h"
+
+namespace {
+
+constexpr char kKey[] = "Software\\Platform\\Direct3D";
+
+TEST(Registry, DwordValuesComeFromTheEnvironment) {
+    DWORD value = 7;
+    unsetenv("QUILLMERE_REG_TestValue");
+    EXPECT_FALSE(ReadRegistryDword(kKey, "TestValue", &value));
+    EXPECT_EQ(value, 7u);
+
+    setenv("QUILLMERE_REG_TestValue", "2", 1);
+    ASSERT_TRUE(ReadRegistryDword(kKey, "TestValue", &value));
+    EXPECT_EQ(value, 2u);
+    setenv("QUILLMERE_REG_TestValue", "0x10", 1);
+    ASSERT_TRUE(ReadRegistryDword(kKey, "TestValue", &value));
+    EXPECT_EQ(value, 16u);
+
+    // Text that is not a whole number is a string value, which a DWORD read refuses.
+    setenv("QUILLMERE_REG_TestValue", "yes", 1);
+    EXPECT_FALSE(ReadRegistryDword(kKey, "TestValue", &value));
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyA(HKEY_LOCAL_MACHINE, kKey, &key), ERROR_SUCCESS);
+    DWORD type = 0, size = 2;
+    char small[2];
+    EXPECT_EQ(RegQueryValueExA(key, "TestValue", nullptr, &type, reinterpret_cast<BYTE*>(small), &size),
+              ERROR_MORE_DATA);
+    EXPECT_EQ(type, REG_SZ);
+    EXPECT_EQ(size, 4u);
+    RegCloseKey(key);
+    unsetenv("QUILLMERE_REG_TestValue");
+}
+
+TEST(CodePage, ShiftJisAndUtf16Conversions) {
+    // "の" is 0x82 0xCC in code page 932 and U+306E.
+    EXPECT_EQ(CodePageToUtf8(932, "a\x82\xCC"), "a\xE3\x81\xAE");
+    // A lone lead byte is replaced, not dropped silently or read past.
+    EXPECT_EQ(CodePageToUtf8(932, "\x82"), "\xEF\xBF\xBD");
+
+    WCHAR wide[8] = {};
+    EXPECT_EQ(MultiByteToWideChar(932, 0, "\x82\xCC", 2, nullptr, 0), 1);
+    ASSERT_EQ(MultiByteToWideChar(932, 0, "\x82\xCC", 2, wide, 8), 1);
+    EXPECT_EQ(wide[0], 0x306E);
+    char back[8] = {};
+    ASSERT_EQ(WideCharToMultiByte(932, 0, wide, 1, back, 8, nullptr, nullptr), 2);
+    EXPECT_EQ(std::string(back, 2), "\x82\xCC");
+    // Too small an output fails instead of writing past it.
+    EXPECT_EQ(WideCharToMultiByte(932, 0, wide, 1, back, 1, nullptr, nullptr), 0);
+
+    setenv("QUILLMERE_CODEPAGE", "932", 1);
+    EXPECT_EQ(GetACP(), 932u);
+    setenv("QUILLMERE_CODEPAGE", "12345", 1);
+    EXPECT_EQ(GetACP(), CP_UTF8);
+    unsetenv("QUILLMERE_CODEPAGE");
+    EXPECT_EQ(GetACP(), CP_UTF8);
+}
+
+TEST(MessageBox, HookReceivesUtf8TextInTheSystemCodePage) {
+    std::string text, caption;
+    UINT style = 0;
+    SetMessageBoxHook([&](const std::string& t, const std::string& c, UINT s) {
+        text = t;
+        caption = c;
+        style = s;
+    });
+    setenv("QUILLMERE_CODEPAGE", "932", 1);
+    EXPECT_EQ(MessageBoxA(nullptr, "x\x82\xCC", "Cap", MB_ICONERROR), IDOK);
+    unsetenv("QUILLMERE_CODEPAGE");
+    SetMessageBoxHook(nullptr);
+    EXPECT_EQ(text, "x\xE3\x81\xAE");
+    EXPECT_EQ(caption, "Cap");
+    EXPECT_EQ(style, MB_ICONERROR);
+}
+
+struct Frames {
+    int count = 0;
+    std::uint32_t first = 0;
+    std::int32_t width = 0;
+};
+void OnPresent(void* user, const std::uint32_t* pixels, std::int32_t width, std::int32_t, std::int32_t) {
+    auto* frames = static_cast<Frames*>(user);
+    ++frames->count;
+    frames->first = pixels[0];
+    frames->width = width;
+}
+
+TEST(HostWindow, PresentReachesOnlyOpenWindows) {
+    EXPECT_EQ(CreateHostWindow(nullptr, nullptr), 0);
+    Frames frames;
+    std::int32_t id = CreateHostWindow(OnPresent, &frames);
+    ASSERT_NE(id, 0);
+    std::uint32_t pixels[4] = {0x11223344, 0, 0, 0};
+    EXPECT_TRUE(PresentToHostWindow(HwndFromId(id), pixels, 2, 2, 8));
+    EXPECT_EQ(frames.count, 1);
+    EXPECT_EQ(frames.first, 0x11223344u);
+    EXPECT_EQ(frames.width, 2);
+    EXPECT_FALSE(PresentToHostWindow(HwndFromId(0), pixels, 2, 2, 8));
+    DestroyHostWindow(id);
+    EXPECT_FALSE(PresentToHostWindow(HwndFromId(id), pixels, 2, 2, 8));
+    EXPECT_EQ(frames.count, 1);
+    // A new window never reuses a retired id.
+    std::int32_t next = CreateHostWindow(OnPresent, &frames);
+    EXPECT_NE(next, id);
+    DestroyHostWindow(next);
+
+    RECT rect{};
+    EXPECT_FALSE(GetClientRect(HwndFromId(next), &rect));
+    SetWindowClientSize(HwndFromId(0), 320, 200);
+    ASSERT_TRUE(GetClientRect(HwndFromId(0), &rect));
+    EXPECT_EQ(rect.right, 320);
+    EXPECT_EQ(rect.bottom, 200);
+}
+
+TEST(SystemInfo, FeatureMaskHidesProcessorFeatures) {
+    EXPECT_FALSE(IsProcessorFeaturePresent(PF_3DNOW_INSTRUCTIONS_AVAILABLE));
+    DWORD regs[4];
+    CpuId(1, regs);
+#if defined(__x86_64__)
+    EXPECT_TRUE(regs[3] >> 26 & 1u);  // every x86-64 processor has SSE2
+    EXPECT_TRUE(IsProcessorFeaturePresent(PF_XMMI_INSTRUCTIONS_AVAILABLE));
+    SYSTEM_INFO info;
+    GetSystemInfo(&info);
+    EXPECT_EQ(info.wProcessorArchitecture, PROCESSOR_ARCHITECTURE_INTEL);
+    EXPECT_GE(info.wProcessorLevel, 6);
+#endif
+    SetProcessorFeatureMask(~(1u << PF_XMMI64_INSTRUCTIONS_AVAILABLE | 1u << PF_XMMI_INSTRUCTIONS_AVAILABLE));
+    CpuId(1, regs);
+    EXPECT_FALSE(regs[3] >> 26 & 1u);
+    EXPECT_FALSE(regs[3] >> 25 & 1u);
+    EXPECT_FALSE(IsProcessorFeaturePresent(PF_XMMI_INSTRUCTIONS_AVAILABLE));
+    SetProcessorFeatureMask(~0u);
+}
+
+// A two-interface object to check reference counting and interface queries.
+struct IFirst : IUnknown {
+    static constexpr IID iid = {1, 2, 3, {4, 5, 6, 7, 8, 9, 10, 11}};
+    virtual int First() = 0;
+};
+struct ISecond : IUnknown {
+    static constexpr IID iid = {2, 2, 3, {4, 5, 6, 7, 8, 9, 10, 11}};
+    virtual int Second() = 0;
+};
+struct Counted final : RefCounted<Counted, IFirst, ISecond> {
+    explicit Counted(int* destroyed) : destroyed_(destroyed) {}
+    ~Counted() { ++*destroyed_; }
+    int First() override { return 1; }
+    int Second() override { return 2; }
+    int* destroyed_;
+};
+
+TEST(Unknown, ReferenceCountsAndQueries) {
+    int destroyed = 0;
+    {
+        ComPtr<Counted> object = MakeRef<Counted>(&destroyed);
+        ASSERT_TRUE(object);
+        EXPECT_EQ(object->RefCount(), 1u);
+        ISecond* second = nullptr;
+        ASSERT_EQ(object->QueryInterface(ISecond::iid, reinterpret_cast<void**>(&second)), S_OK);
+        EXPECT_EQ(second->Second(), 2);
+        EXPECT_EQ(object->RefCount(), 2u);
+        IUnknown* unknown = nullptr;
+        ASSERT_EQ(second->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&unknown)), S_OK);
+        EXPECT_EQ(unknown->Release(), 2u);
+        EXPECT_EQ(second->Release(), 1u);
+        void* none = reinterpret_cast<void*>(1);
+        EXPECT_EQ(object->QueryInterface(GUID{9, 9, 9, {}}, &none), E_NOINTERFACE);
+        EXPECT_EQ(none, nullptr);
+        ComPtr<IFirst> copy = object;
+        EXPECT_EQ(object->RefCount(), 2u);
+        EXPECT_EQ(destroyed, 0);
+    }
+    EXPECT_EQ(destroyed, 1);
+}
+
+}  // namespace
