@@ -1,0 +1,29 @@
+// caps.h: the software adapter: its display mode, the device limits that validation enforces, and
+// the capability record describing what the software device does.
+#pragma once
+
+#include "platform/d3d9/d3d9.h"
+
+namespace qm::d3d9 {
+
+// Limits shared by validation and the capability record, so that the two always agree.
+constexpr DWORD kMaxTextureBlendStages = 8;
+constexpr DWORD kMaxStreams = 16;
+constexpr DWORD kMaxStreamStride = 2048;
+constexpr DWORD kMaxPrimitiveCount = 0x000FFFFF;
+constexpr DWORD kMaxVertexIndex = 0x00FFFFFF;
+constexpr DWORD kMaxTextureSize = 4096;
+constexpr float kMaxPointSize = 64.0f;
+// Largest back buffer side; larger requests are D3DERR_INVALIDCALL.
+constexpr UINT kMaxSurfaceSize = 16384;
+
+// The nominal display of the software adapter: what GetAdapterDisplayMode and the device's
+// GetDisplayMode report, and the format D3DFMT_UNKNOWN stands for in windowed back buffers.
+D3DDISPLAYMODE AdapterDisplayMode();
+
+// Capabilities of the software device for the given device type (HAL and REF are the same device).
+// Shaders are not run yet: both shader versions are 0.0. Texture, blend and raster capabilities list
+// what the fixed-function pipeline provides.
+D3DCAPS9 SoftwareDeviceCaps(D3DDEVTYPE type);
+
+}  // namespace qm::d3d9

@@ -1,0 +1,200 @@
+// d3d9.h: the Direct3D 9 interfaces of the software device and Direct3DCreate9, with the platform's
+// names, parameter lists and method order. Methods not yet provided by this device are left out;
+// those declared here are implemented.
+#pragma once
+
+#include "platform/d3d9/d3d9caps.h"
+#include "platform/d3d9/d3d9types.h"
+#include "platform/win/unknown.h"
+
+constexpr UINT D3D_SDK_VERSION = 31;
+
+struct IDirect3D9;
+struct IDirect3DDevice9;
+
+// Common operations of every resource. Private data is kept per GUID: bytes, or with
+// D3DSPD_IUNKNOWN an interface pointer that the resource holds a reference to. Priority is kept for
+// managed resources only; for other pools SetPriority changes nothing and returns 0.
+struct IDirect3DResource9 : IUnknown {
+    static constexpr IID iid = {0x05EEC05D, 0x8F7D, 0x4362, {0xB9, 0x99, 0xD1, 0xBA, 0xF3, 0x57, 0xC7, 0x04}};
+    // The device that made the resource, with a reference for the caller; D3DERR_INVALIDCALL once
+    // that device is gone.
+    virtual HRESULT GetDevice(IDirect3DDevice9** ppDevice) = 0;
+    virtual HRESULT SetPrivateData(REFGUID refguid, const void* pData, DWORD SizeOfData, DWORD Flags) = 0;
+    // With pData null, writes the size only. D3DERR_NOTFOUND for an unknown GUID, D3DERR_MOREDATA
+    // (with the needed size written) when *pSizeOfData is too small.
+    virtual HRESULT GetPrivateData(REFGUID refguid, void* pData, DWORD* pSizeOfData) = 0;
+    virtual HRESULT FreePrivateData(REFGUID refguid) = 0;
+    virtual DWORD SetPriority(DWORD PriorityNew) = 0;
+    virtual DWORD GetPriority() = 0;
+    virtual void PreLoad() = 0;
+    virtual D3DRESOURCETYPE GetType() = 0;
+
+protected:
+    ~IDirect3DResource9() = default;
+};
+
+// Textures bound to samplers. The texture objects and their operations come with texture
+// creation; the device only binds, holds and hands back these pointers.
+struct IDirect3DBaseTexture9 : IDirect3DResource9 {
+    static constexpr IID iid = {0x580CA87E, 0x1D3C, 0x4D54, {0x99, 0x1D, 0xB7, 0xD3, 0xE3, 0xC2, 0x98, 0xCE}};
+
+protected:
+    ~IDirect3DBaseTexture9() = default;
+};
+
+struct IDirect3DSurface9 : IDirect3DResource9 {
+    static constexpr IID iid = {0x0CFBAF3A, 0x9FF6, 0x429A, {0x99, 0xB3, 0xA2, 0x79, 0x6A, 0xF8, 0xB8, 0x9B}};
+    // The device's own surfaces (back buffer, depth buffer) answer for IDirect3DDevice9.
+    virtual HRESULT GetContainer(REFIID riid, void** ppContainer) = 0;
+    virtual HRESULT GetDesc(D3DSURFACE_DESC* pDesc) = 0;
+    // pRect null locks the whole surface; otherwise it must be a non-empty rectangle inside it.
+    // One lock at a time: a second LockRect before UnlockRect is D3DERR_INVALIDCALL.
+    virtual HRESULT LockRect(D3DLOCKED_RECT* pLockedRect, const RECT* pRect, DWORD Flags) = 0;
+    virtual HRESULT UnlockRect() = 0;
+
+protected:
+    ~IDirect3DSurface9() = default;
+};
+
+// Lock: OffsetToLock and SizeToLock (0 = to the end) must lie inside the buffer. Locks nest; each
+// Lock needs its Unlock. D3DLOCK_DISCARD on a dynamic or default-pool buffer that is not locked
+// gives storage of undefined contents that no earlier draw still reads; on other buffers it is
+// ignored. D3DLOCK_READONLY with D3DLOCK_DISCARD, or unknown flags, are D3DERR_INVALIDCALL.
+struct IDirect3DVertexBuffer9 : IDirect3DResource9 {
+    static constexpr IID iid = {0xB64BB1B5, 0xFD70, 0x4DF6, {0xBF, 0x91, 0x19, 0xD0, 0xA1, 0x24, 0x55, 0xE3}};
+    virtual HRESULT Lock(UINT OffsetToLock, UINT SizeToLock, void** ppbData, DWORD Flags) = 0;
+    virtual HRESULT Unlock() = 0;
+    virtual HRESULT GetDesc(D3DVERTEXBUFFER_DESC* pDesc) = 0;
+
+protected:
+    ~IDirect3DVertexBuffer9() = default;
+};
+
+struct IDirect3DIndexBuffer9 : IDirect3DResource9 {
+    static constexpr IID iid = {0x7C9DD65E, 0xD3F7, 0x4529, {0xAC, 0xEE, 0x78, 0x58, 0x30, 0xAC, 0xDE, 0x35}};
+    virtual HRESULT Lock(UINT OffsetToLock, UINT SizeToLock, void** ppbData, DWORD Flags) = 0;
+    virtual HRESULT Unlock() = 0;
+    virtual HRESULT GetDesc(D3DINDEXBUFFER_DESC* pDesc) = 0;
+
+protected:
+    ~IDirect3DIndexBuffer9() = default;
+};
+
+// The device. Every getter that hands out an object adds a reference for the caller; every bound
+// object (stream source, index buffer, texture) is held by the device until it is unbound or the
+// device goes away. State Set/Get calls validate their type, stage and index and return
+// D3DERR_INVALIDCALL for values outside the platform's ranges. On a pure device
+// (D3DCREATE_PUREDEVICE) the Get calls of state are D3DERR_INVALIDCALL, as on the platform.
+struct IDirect3DDevice9 : IUnknown {
+    static constexpr IID iid = {0xD0223B96, 0xBF7A, 0x43FD, {0x92, 0xBD, 0xA4, 0x3B, 0x0D, 0x82, 0xB9, 0xEB}};
+
+    virtual HRESULT TestCooperativeLevel() = 0;
+    virtual HRESULT GetDirect3D(IDirect3D9** ppD3D9) = 0;
+    virtual HRESULT GetDeviceCaps(D3DCAPS9* pCaps) = 0;
+    virtual HRESULT GetDisplayMode(UINT iSwapChain, D3DDISPLAYMODE* pMode) = 0;
+    virtual HRESULT GetCreationParameters(D3DDEVICE_CREATION_PARAMETERS* pParameters) = 0;
+    // Hands the back buffer (32-bit ARGB, top row first) to hDestWindowOverride, or else the device
+    // window. A window that is 0 or unknown shows nothing and the call still succeeds. The rectangles
+    // and the region must be null unless the swap effect is D3DSWAPEFFECT_COPY; with it a source
+    // rectangle presents that part of the back buffer, and a destination rectangle is
+    // D3DERR_NOTAVAILABLE (host windows receive whole frames).
+    virtual HRESULT Present(const RECT* pSourceRect, const RECT* pDestRect, HWND hDestWindowOverride,
+                            const RGNDATA* pDirtyRegion) = 0;
+    virtual HRESULT GetBackBuffer(UINT iSwapChain, UINT iBackBuffer, D3DBACKBUFFER_TYPE Type,
+                                  IDirect3DSurface9** ppBackBuffer) = 0;
+    virtual HRESULT CreateVertexBuffer(UINT Length, DWORD Usage, DWORD FVF, D3DPOOL Pool,
+                                       IDirect3DVertexBuffer9** ppVertexBuffer, HANDLE* pSharedHandle) = 0;
+    virtual HRESULT CreateIndexBuffer(UINT Length, DWORD Usage, D3DFORMAT Format, D3DPOOL Pool,
+                                      IDirect3DIndexBuffer9** ppIndexBuffer, HANDLE* pSharedHandle) = 0;
+    virtual HRESULT GetRenderTarget(DWORD RenderTargetIndex, IDirect3DSurface9** ppRenderTarget) = 0;
+    // D3DERR_NOTFOUND when the device has no depth buffer.
+    virtual HRESULT GetDepthStencilSurface(IDirect3DSurface9** ppZStencilSurface) = 0;
+    // Scenes do not nest: BeginScene inside a scene and EndScene outside one are D3DERR_INVALIDCALL.
+    virtual HRESULT BeginScene() = 0;
+    virtual HRESULT EndScene() = 0;
+    // Clears the viewport, or with Count > 0 the given rectangles clipped to the viewport (Count 0
+    // ignores pRects; Count > 0 with pRects null is D3DERR_INVALIDCALL). The colour is stored as the
+    // 32-bit value given; Z (0 to 1) is stored in the depth format's integer range, 1.0 as all ones.
+    // D3DCLEAR_ZBUFFER without a depth buffer, or D3DCLEAR_STENCIL without a stencil format, is
+    // D3DERR_INVALIDCALL.
+    virtual HRESULT Clear(DWORD Count, const D3DRECT* pRects, DWORD Flags, D3DCOLOR Color, float Z, DWORD Stencil) = 0;
+    virtual HRESULT SetTransform(D3DTRANSFORMSTATETYPE State, const D3DMATRIX* pMatrix) = 0;
+    virtual HRESULT GetTransform(D3DTRANSFORMSTATETYPE State, D3DMATRIX* pMatrix) = 0;
+    // The viewport must lie inside the render target.
+    virtual HRESULT SetViewport(const D3DVIEWPORT9* pViewport) = 0;
+    virtual HRESULT GetViewport(D3DVIEWPORT9* pViewport) = 0;
+    virtual HRESULT SetMaterial(const D3DMATERIAL9* pMaterial) = 0;
+    virtual HRESULT GetMaterial(D3DMATERIAL9* pMaterial) = 0;
+    // Lights exist for any DWORD index once set. LightEnable on an index never set first creates the
+    // default light (directional, white diffuse, direction (0, 0, 1), everything else 0). GetLight and
+    // GetLightEnable of an index never set are D3DERR_INVALIDCALL; GetLightEnable writes TRUE or FALSE.
+    virtual HRESULT SetLight(DWORD Index, const D3DLIGHT9* pLight) = 0;
+    virtual HRESULT GetLight(DWORD Index, D3DLIGHT9* pLight) = 0;
+    virtual HRESULT LightEnable(DWORD Index, BOOL Enable) = 0;
+    virtual HRESULT GetLightEnable(DWORD Index, BOOL* pEnable) = 0;
+    virtual HRESULT SetRenderState(D3DRENDERSTATETYPE State, DWORD Value) = 0;
+    virtual HRESULT GetRenderState(D3DRENDERSTATETYPE State, DWORD* pValue) = 0;
+    // Stages 0-15 and D3DDMAPSAMPLER, D3DVERTEXTEXTURESAMPLER0-3.
+    virtual HRESULT GetTexture(DWORD Stage, IDirect3DBaseTexture9** ppTexture) = 0;
+    virtual HRESULT SetTexture(DWORD Stage, IDirect3DBaseTexture9* pTexture) = 0;
+    // Stages 0-7.
+    virtual HRESULT GetTextureStageState(DWORD Stage, D3DTEXTURESTAGESTATETYPE Type, DWORD* pValue) = 0;
+    virtual HRESULT SetTextureStageState(DWORD Stage, D3DTEXTURESTAGESTATETYPE Type, DWORD Value) = 0;
+    // Samplers 0-15 and D3DDMAPSAMPLER, D3DVERTEXTEXTURESAMPLER0-3.
+    virtual HRESULT GetSamplerState(DWORD Sampler, D3DSAMPLERSTATETYPE Type, DWORD* pValue) = 0;
+    virtual HRESULT SetSamplerState(DWORD Sampler, D3DSAMPLERSTATETYPE Type, DWORD Value) = 0;
+    // Draw calls are validated (inside a scene; stream 0 and, for indexed draws, indices bound and
+    // unlocked; a vertex format set; every vertex and index the call names inside its buffer) and
+    // D3DERR_INVALIDCALL otherwise. The *UP calls leave stream 0 (and the index buffer) unbound.
+    // This device does not rasterise yet: a valid draw returns D3DERR_NOTAVAILABLE and draws nothing.
+    virtual HRESULT DrawPrimitive(D3DPRIMITIVETYPE PrimitiveType, UINT StartVertex, UINT PrimitiveCount) = 0;
+    virtual HRESULT DrawIndexedPrimitive(D3DPRIMITIVETYPE PrimitiveType, INT BaseVertexIndex, UINT MinVertexIndex,
+                                         UINT NumVertices, UINT startIndex, UINT primCount) = 0;
+    virtual HRESULT DrawPrimitiveUP(D3DPRIMITIVETYPE PrimitiveType, UINT PrimitiveCount,
+                                    const void* pVertexStreamZeroData, UINT VertexStreamZeroStride) = 0;
+    virtual HRESULT DrawIndexedPrimitiveUP(D3DPRIMITIVETYPE PrimitiveType, UINT MinVertexIndex, UINT NumVertices,
+                                           UINT PrimitiveCount, const void* pIndexData, D3DFORMAT IndexDataFormat,
+                                           const void* pVertexStreamZeroData, UINT VertexStreamZeroStride) = 0;
+    // A malformed vertex format (reserved bits, unknown position type, more than 8 coordinate sets)
+    // is D3DERR_INVALIDCALL; 0 means none.
+    virtual HRESULT SetFVF(DWORD FVF) = 0;
+    virtual HRESULT GetFVF(DWORD* pFVF) = 0;
+    // Streams 0-15; the stride may not exceed the caps' MaxStreamStride. Buffers of another device
+    // are D3DERR_INVALIDCALL.
+    virtual HRESULT SetStreamSource(UINT StreamNumber, IDirect3DVertexBuffer9* pStreamData, UINT OffsetInBytes,
+                                    UINT Stride) = 0;
+    virtual HRESULT GetStreamSource(UINT StreamNumber, IDirect3DVertexBuffer9** ppStreamData, UINT* pOffsetInBytes,
+                                    UINT* pStride) = 0;
+    virtual HRESULT SetIndices(IDirect3DIndexBuffer9* pIndexData) = 0;
+    virtual HRESULT GetIndices(IDirect3DIndexBuffer9** ppIndexData) = 0;
+
+protected:
+    ~IDirect3DDevice9() = default;
+};
+
+// The Direct3D object: one adapter (0), the software device as D3DDEVTYPE_HAL and D3DDEVTYPE_REF.
+struct IDirect3D9 : IUnknown {
+    static constexpr IID iid = {0x81BDCBCA, 0x64D4, 0x426D, {0xAE, 0x8D, 0xAD, 0x01, 0x47, 0xF4, 0x27, 0x5C}};
+
+    virtual UINT GetAdapterCount() = 0;
+    virtual HRESULT GetAdapterDisplayMode(UINT Adapter, D3DDISPLAYMODE* pMode) = 0;
+    // What the software device does; the same for HAL and REF apart from DeviceType.
+    virtual HRESULT GetDeviceCaps(UINT Adapter, D3DDEVTYPE DeviceType, D3DCAPS9* pCaps) = 0;
+    // Windowed devices only. Exactly one of the software, hardware and mixed vertex-processing flags;
+    // the pure-device flag only with hardware processing. Zero back-buffer dimensions take the client
+    // size of the device window (hDeviceWindow, or else the focus window) as recorded with
+    // SetWindowClientSize, 640 x 480 when none is recorded; D3DFMT_UNKNOWN takes the display format.
+    // The filled-in values are written back into *pPresentationParameters. The automatic depth
+    // buffer may be D3DFMT_D16, D16_LOCKABLE, D24S8, D24X8 or D32. Unsupported requests (full
+    // screen, multisampling, more than one back buffer) are D3DERR_NOTAVAILABLE.
+    virtual HRESULT CreateDevice(UINT Adapter, D3DDEVTYPE DeviceType, HWND hFocusWindow, DWORD BehaviorFlags,
+                                 D3DPRESENT_PARAMETERS* pPresentationParameters,
+                                 IDirect3DDevice9** ppReturnedDeviceInterface) = 0;
+
+protected:
+    ~IDirect3D9() = default;
+};
+
+// Returns a new Direct3D object with one reference, or null when SDKVersion is not D3D_SDK_VERSION.
+IDirect3D9* Direct3DCreate9(UINT SDKVersion);

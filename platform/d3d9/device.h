@@ -1,0 +1,112 @@
+// device.h: the software Direct3D 9 device: the device API, which records, validates and stores
+// state and hands validated draws to the pipeline; its back buffer, depth buffer and presentation.
+#pragma once
+
+#include <memory>
+
+#include "platform/d3d9/d3d9.h"
+#include "platform/d3d9/device_state.h"
+#include "platform/d3d9/pipeline.h"
+#include "platform/d3d9/resources.h"
+
+namespace qm::d3d9 {
+
+class Device final : public RefCounted<Device, IDirect3DDevice9> {
+public:
+    // What CreateDevice was asked for, after the Direct3D object has checked adapter, device type and
+    // behaviour flags.
+    struct Creation {
+        ComPtr<IDirect3D9> direct3d;
+        UINT adapter = 0;
+        D3DDEVTYPE type = D3DDEVTYPE_HAL;
+        HWND focusWindow = nullptr;
+        DWORD behaviorFlags = 0;
+    };
+
+    // Checks and completes the presentation parameters (see IDirect3D9::CreateDevice), makes the back
+    // buffer and the depth buffer and the device. On success writes the completed parameters back
+    // into *params and *device holds the new device.
+    static HRESULT Create(Creation creation, D3DPRESENT_PARAMETERS* params, ComPtr<Device>* device);
+
+    Device(Creation creation, const D3DPRESENT_PARAMETERS& params, std::shared_ptr<DeviceLink> link,
+           ComPtr<Surface> backBuffer, ComPtr<Surface> depthStencil);
+    ~Device();
+
+    HRESULT TestCooperativeLevel() override;
+    HRESULT GetDirect3D(IDirect3D9** ppD3D9) override;
+    HRESULT GetDeviceCaps(D3DCAPS9* pCaps) override;
+    HRESULT GetDisplayMode(UINT iSwapChain, D3DDISPLAYMODE* pMode) override;
+    HRESULT GetCreationParameters(D3DDEVICE_CREATION_PARAMETERS* pParameters) override;
+    HRESULT Present(const RECT* pSourceRect, const RECT* pDestRect, HWND hDestWindowOverride,
+                    const RGNDATA* pDirtyRegion) override;
+    HRESULT GetBackBuffer(UINT iSwapChain, UINT iBackBuffer, D3DBACKBUFFER_TYPE Type,
+                          IDirect3DSurface9** ppBackBuffer) override;
+    HRESULT CreateVertexBuffer(UINT Length, DWORD Usage, DWORD FVF, D3DPOOL Pool, IDirect3DVertexBuffer9** ppVertexBuffer,
+                               HANDLE* pSharedHandle) override;
+    HRESULT CreateIndexBuffer(UINT Length, DWORD Usage, D3DFORMAT Format, D3DPOOL Pool,
+                              IDirect3DIndexBuffer9** ppIndexBuffer, HANDLE* pSharedHandle) override;
+    HRESULT GetRenderTarget(DWORD RenderTargetIndex, IDirect3DSurface9** ppRenderTarget) override;
+    HRESULT GetDepthStencilSurface(IDirect3DSurface9** ppZStencilSurface) override;
+    HRESULT BeginScene() override;
+    HRESULT EndScene() override;
+    HRESULT Clear(DWORD Count, const D3DRECT* pRects, DWORD Flags, D3DCOLOR Color, float Z, DWORD Stencil) override;
+    HRESULT SetTransform(D3DTRANSFORMSTATETYPE State, const D3DMATRIX* pMatrix) override;
+    HRESULT GetTransform(D3DTRANSFORMSTATETYPE State, D3DMATRIX* pMatrix) override;
+    HRESULT SetViewport(const D3DVIEWPORT9* pViewport) override;
+    HRESULT GetViewport(D3DVIEWPORT9* pViewport) override;
+    HRESULT SetMaterial(const D3DMATERIAL9* pMaterial) override;
+    HRESULT GetMaterial(D3DMATERIAL9* pMaterial) override;
+    HRESULT SetLight(DWORD Index, const D3DLIGHT9* pLight) override;
+    HRESULT GetLight(DWORD Index, D3DLIGHT9* pLight) override;
+    HRESULT LightEnable(DWORD Index, BOOL Enable) override;
+    HRESULT GetLightEnable(DWORD Index, BOOL* pEnable) override;
+    HRESULT SetRenderState(D3DRENDERSTATETYPE State, DWORD Value) override;
+    HRESULT GetRenderState(D3DRENDERSTATETYPE State, DWORD* pValue) override;
+    HRESULT GetTexture(DWORD Stage, IDirect3DBaseTexture9** ppTexture) override;
+    HRESULT SetTexture(DWORD Stage, IDirect3DBaseTexture9* pTexture) override;
+    HRESULT GetTextureStageState(DWORD Stage, D3DTEXTURESTAGESTATETYPE Type, DWORD* pValue) override;
+    HRESULT SetTextureStageState(DWORD Stage, D3DTEXTURESTAGESTATETYPE Type, DWORD Value) override;
+    HRESULT GetSamplerState(DWORD Sampler, D3DSAMPLERSTATETYPE Type, DWORD* pValue) override;
+    HRESULT SetSamplerState(DWORD Sampler, D3DSAMPLERSTATETYPE Type, DWORD Value) override;
+    HRESULT DrawPrimitive(D3DPRIMITIVETYPE PrimitiveType, UINT StartVertex, UINT PrimitiveCount) override;
+    HRESULT DrawIndexedPrimitive(D3DPRIMITIVETYPE PrimitiveType, INT BaseVertexIndex, UINT MinVertexIndex,
+                                 UINT NumVertices, UINT startIndex, UINT primCount) override;
+    HRESULT DrawPrimitiveUP(D3DPRIMITIVETYPE PrimitiveType, UINT PrimitiveCount, const void* pVertexStreamZeroData,
+                            UINT VertexStreamZeroStride) override;
+    HRESULT DrawIndexedPrimitiveUP(D3DPRIMITIVETYPE PrimitiveType, UINT MinVertexIndex, UINT NumVertices,
+                                   UINT PrimitiveCount, const void* pIndexData, D3DFORMAT IndexDataFormat,
+                                   const void* pVertexStreamZeroData, UINT VertexStreamZeroStride) override;
+    HRESULT SetFVF(DWORD FVF) override;
+    HRESULT GetFVF(DWORD* pFVF) override;
+    HRESULT SetStreamSource(UINT StreamNumber, IDirect3DVertexBuffer9* pStreamData, UINT OffsetInBytes,
+                            UINT Stride) override;
+    HRESULT GetStreamSource(UINT StreamNumber, IDirect3DVertexBuffer9** ppStreamData, UINT* pOffsetInBytes,
+                            UINT* pStride) override;
+    HRESULT SetIndices(IDirect3DIndexBuffer9* pIndexData) override;
+    HRESULT GetIndices(IDirect3DIndexBuffer9** ppIndexData) override;
+
+    // The stored state, as the pipeline sees it.
+    const DeviceState& State() const { return state_; }
+
+private:
+    // On a pure device the state cannot be read back.
+    bool StateReadable() const { return (creation_.behaviorFlags & D3DCREATE_PUREDEVICE) == 0; }
+    HWND DeviceWindow() const;
+    // The checks every draw shares: inside a scene, a known primitive type, a count in range, a vertex
+    // format set.
+    HRESULT CheckDraw(D3DPRIMITIVETYPE type, UINT primitiveCount) const;
+    // Fills request.vertices from stream 0 after checking it is bound, unlocked and wide enough.
+    HRESULT BindStreamZero(DrawRequest* request) const;
+    HRESULT Submit(const DrawRequest& request);
+
+    Creation creation_;
+    D3DPRESENT_PARAMETERS params_;
+    std::shared_ptr<DeviceLink> link_;
+    ComPtr<Surface> backBuffer_;
+    ComPtr<Surface> depthStencil_;
+    DeviceState state_;
+    Pipeline pipeline_;
+    bool inScene_ = false;
+};
+
+}  // namespace qm::d3d9

@@ -1,0 +1,250 @@
+// resources.cpp: byte storage, private data, surfaces and their locks, vertex and index buffers
+// with nested and discarding locks.
+#include "platform/d3d9/resources.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+namespace qm::d3d9 {
+
+std::shared_ptr<ByteBlock> ByteBlock::Allocate(std::size_t size) {
+    std::size_t bytes = std::max<std::size_t>(size, 1);
+    // calloc: large blocks come zeroed from the system without touching every page here.
+    std::byte* data = static_cast<std::byte*>(std::calloc(bytes, 1));
+    if (data == nullptr) return nullptr;
+    try {
+        return std::make_shared<ByteBlock>(Key{}, data, size);
+    } catch (const std::bad_alloc&) {
+        std::free(data);
+        return nullptr;
+    }
+}
+
+// ---- Private data ----
+
+HRESULT PrivateDataStore::Set(REFGUID guid, const void* data, DWORD size, DWORD flags) {
+    if ((flags & ~D3DSPD_IUNKNOWN) != 0) return D3DERR_INVALIDCALL;
+    Entry entry{guid, {}, nullptr};
+    if (flags & D3DSPD_IUNKNOWN) {
+        if (data == nullptr || size != sizeof(IUnknown*)) return D3DERR_INVALIDCALL;
+        IUnknown* object = nullptr;
+        std::memcpy(&object, data, sizeof object);
+        entry.object = ComPtr<IUnknown>(object);
+    } else {
+        if (data == nullptr && size != 0) return D3DERR_INVALIDCALL;
+        const std::byte* bytes = static_cast<const std::byte*>(data);
+        if (size != 0) entry.bytes.assign(bytes, bytes + size);
+    }
+    auto it = std::find_if(entries_.begin(), entries_.end(), [&](const Entry& e) { return e.guid == guid; });
+    if (it != entries_.end()) {
+        *it = std::move(entry);
+    } else {
+        entries_.push_back(std::move(entry));
+    }
+    return D3D_OK;
+}
+
+HRESULT PrivateDataStore::Get(REFGUID guid, void* data, DWORD* size) const {
+    if (size == nullptr) return D3DERR_INVALIDCALL;
+    auto it = std::find_if(entries_.begin(), entries_.end(), [&](const Entry& e) { return e.guid == guid; });
+    if (it == entries_.end()) return D3DERR_NOTFOUND;
+    DWORD needed = it->object ? static_cast<DWORD>(sizeof(IUnknown*)) : static_cast<DWORD>(it->bytes.size());
+    if (data == nullptr) {
+        *size = needed;
+        return D3D_OK;
+    }
+    if (*size < needed) {
+        *size = needed;
+        return D3DERR_MOREDATA;
+    }
+    if (it->object) {
+        IUnknown* object = it->object.CopyOut();
+        std::memcpy(data, &object, sizeof object);
+    } else if (needed != 0) {
+        std::memcpy(data, it->bytes.data(), needed);
+    }
+    *size = needed;
+    return D3D_OK;
+}
+
+HRESULT PrivateDataStore::Free(REFGUID guid) {
+    auto it = std::find_if(entries_.begin(), entries_.end(), [&](const Entry& e) { return e.guid == guid; });
+    if (it == entries_.end()) return D3DERR_NOTFOUND;
+    entries_.erase(it);
+    return D3D_OK;
+}
+
+// ---- Surfaces ----
+
+namespace {
+
+struct FormatSize {
+    D3DFORMAT format;
+    UINT bytes;
+};
+constexpr FormatSize kSurfaceFormats[] = {
+    {D3DFMT_A8R8G8B8, 4}, {D3DFMT_X8R8G8B8, 4}, {D3DFMT_D16, 2}, {D3DFMT_D16_LOCKABLE, 2},
+    {D3DFMT_D24S8, 4},    {D3DFMT_D24X8, 4},    {D3DFMT_D32, 4},
+};
+
+constexpr DWORD kSurfaceLockFlags =
+    D3DLOCK_READONLY | D3DLOCK_DISCARD | D3DLOCK_NOSYSLOCK | D3DLOCK_DONOTWAIT | D3DLOCK_NO_DIRTY_UPDATE;
+constexpr DWORD kBufferLockFlags = D3DLOCK_READONLY | D3DLOCK_DISCARD | D3DLOCK_NOOVERWRITE | D3DLOCK_NOSYSLOCK |
+                                   D3DLOCK_DONOTWAIT | D3DLOCK_NO_DIRTY_UPDATE;
+
+}  // namespace
+
+UINT BytesPerPixel(D3DFORMAT format) {
+    for (const FormatSize& f : kSurfaceFormats) {
+        if (f.format == format) return f.bytes;
+    }
+    return 0;
+}
+
+ComPtr<Surface> Surface::Create(std::shared_ptr<DeviceLink> link, UINT width, UINT height, D3DFORMAT format,
+                                DWORD usage) {
+    UINT bytes = BytesPerPixel(format);
+    if (bytes == 0 || width == 0 || height == 0) return nullptr;
+    std::shared_ptr<ByteBlock> pixels = ByteBlock::Allocate(static_cast<std::size_t>(width) * height * bytes);
+    if (!pixels) return nullptr;
+    return MakeRef<Surface>(std::move(link), width, height, format, usage, std::move(pixels));
+}
+
+Surface::Surface(std::shared_ptr<DeviceLink> link, UINT width, UINT height, D3DFORMAT format, DWORD usage,
+                 std::shared_ptr<ByteBlock> pixels)
+    : ResourceObject(std::move(link)),
+      width_(width),
+      height_(height),
+      format_(format),
+      usage_(usage),
+      pitch_(width * BytesPerPixel(format)),
+      pixels_(std::move(pixels)) {}
+
+HRESULT Surface::GetContainer(REFIID riid, void** ppContainer) {
+    RecordCall("GetContainer", riid, ppContainer);
+    if (ppContainer == nullptr) return D3DERR_INVALIDCALL;
+    *ppContainer = nullptr;
+    if (!Link() || Link()->device == nullptr) return D3DERR_INVALIDCALL;
+    return Link()->device->QueryInterface(riid, ppContainer);
+}
+
+HRESULT Surface::GetDesc(D3DSURFACE_DESC* pDesc) {
+    RecordCall("GetDesc", pDesc);
+    if (pDesc == nullptr) return D3DERR_INVALIDCALL;
+    *pDesc = D3DSURFACE_DESC{format_, D3DRTYPE_SURFACE, usage_, D3DPOOL_DEFAULT, D3DMULTISAMPLE_NONE, 0, width_,
+                             height_};
+    return D3D_OK;
+}
+
+HRESULT Surface::LockRect(D3DLOCKED_RECT* pLockedRect, const RECT* pRect, DWORD Flags) {
+    RecordCall("LockRect", pLockedRect, pRect, Flags);
+    if (pLockedRect == nullptr || (Flags & ~kSurfaceLockFlags) != 0) return D3DERR_INVALIDCALL;
+    if (locked_) return D3DERR_INVALIDCALL;
+    RECT area{0, 0, static_cast<LONG>(width_), static_cast<LONG>(height_)};
+    if (pRect != nullptr) {
+        if (pRect->left < 0 || pRect->top < 0 || pRect->left >= pRect->right || pRect->top >= pRect->bottom ||
+            pRect->right > area.right || pRect->bottom > area.bottom) {
+            return D3DERR_INVALIDCALL;
+        }
+        area = *pRect;
+    }
+    locked_ = true;
+    pLockedRect->Pitch = static_cast<INT>(pitch_);
+    pLockedRect->pBits = Row(static_cast<UINT>(area.top)) + static_cast<std::size_t>(area.left) * BytesPerPixel(format_);
+    return D3D_OK;
+}
+
+HRESULT Surface::UnlockRect() {
+    RecordCall("UnlockRect");
+    if (!locked_) return D3DERR_INVALIDCALL;
+    locked_ = false;
+    return D3D_OK;
+}
+
+// ---- Buffers ----
+
+LinearBuffer::LinearBuffer(UINT length, DWORD usage, D3DPOOL pool, std::shared_ptr<ByteBlock> storage)
+    : length_(length), usage_(usage), pool_(pool), storage_(std::move(storage)) {}
+
+HRESULT LinearBuffer::Lock(UINT offset, UINT size, void** data, DWORD flags) {
+    if (data == nullptr) return D3DERR_INVALIDCALL;
+    *data = nullptr;
+    if ((flags & ~kBufferLockFlags) != 0) return D3DERR_INVALIDCALL;
+    if ((flags & D3DLOCK_READONLY) && (flags & D3DLOCK_DISCARD)) return D3DERR_INVALIDCALL;
+    if (offset > length_ || (size != 0 && size > length_ - offset)) return D3DERR_INVALIDCALL;
+    bool discardable = (usage_ & D3DUSAGE_DYNAMIC) != 0 || pool_ == D3DPOOL_DEFAULT;
+    // Renaming: a block still read by a draw is left to it; the caller writes into a fresh one. An
+    // outstanding lock keeps its pointer, so a nested discard does not rename.
+    if ((flags & D3DLOCK_DISCARD) && discardable && lockCount_ == 0 && storage_.use_count() > 1) {
+        std::shared_ptr<ByteBlock> fresh = ByteBlock::Allocate(length_);
+        if (!fresh) return D3DERR_OUTOFVIDEOMEMORY;
+        storage_ = std::move(fresh);
+    }
+    ++lockCount_;
+    *data = storage_->Data() + offset;
+    return D3D_OK;
+}
+
+HRESULT LinearBuffer::Unlock() {
+    if (lockCount_ == 0) return D3DERR_INVALIDCALL;
+    --lockCount_;
+    return D3D_OK;
+}
+
+ComPtr<VertexBuffer> VertexBuffer::Create(std::shared_ptr<DeviceLink> link, UINT length, DWORD usage, DWORD fvf,
+                                          D3DPOOL pool) {
+    std::shared_ptr<ByteBlock> storage = ByteBlock::Allocate(length);
+    if (!storage) return nullptr;
+    return MakeRef<VertexBuffer>(std::move(link), LinearBuffer(length, usage, pool, std::move(storage)), fvf);
+}
+
+VertexBuffer::VertexBuffer(std::shared_ptr<DeviceLink> link, LinearBuffer buffer, DWORD fvf)
+    : ResourceObject(std::move(link)), buffer_(std::move(buffer)), fvf_(fvf) {}
+
+HRESULT VertexBuffer::Lock(UINT OffsetToLock, UINT SizeToLock, void** ppbData, DWORD Flags) {
+    RecordCall("Lock", OffsetToLock, SizeToLock, ppbData, Flags);
+    return buffer_.Lock(OffsetToLock, SizeToLock, ppbData, Flags);
+}
+
+HRESULT VertexBuffer::Unlock() {
+    RecordCall("Unlock");
+    return buffer_.Unlock();
+}
+
+HRESULT VertexBuffer::GetDesc(D3DVERTEXBUFFER_DESC* pDesc) {
+    RecordCall("GetDesc", pDesc);
+    if (pDesc == nullptr) return D3DERR_INVALIDCALL;
+    *pDesc = D3DVERTEXBUFFER_DESC{D3DFMT_VERTEXDATA, D3DRTYPE_VERTEXBUFFER, buffer_.Usage(), buffer_.Pool(),
+                                  buffer_.Length(), fvf_};
+    return D3D_OK;
+}
+
+ComPtr<IndexBuffer> IndexBuffer::Create(std::shared_ptr<DeviceLink> link, UINT length, DWORD usage,
+                                        D3DFORMAT format, D3DPOOL pool) {
+    std::shared_ptr<ByteBlock> storage = ByteBlock::Allocate(length);
+    if (!storage) return nullptr;
+    return MakeRef<IndexBuffer>(std::move(link), LinearBuffer(length, usage, pool, std::move(storage)), format);
+}
+
+IndexBuffer::IndexBuffer(std::shared_ptr<DeviceLink> link, LinearBuffer buffer, D3DFORMAT format)
+    : ResourceObject(std::move(link)), buffer_(std::move(buffer)), format_(format) {}
+
+HRESULT IndexBuffer::Lock(UINT OffsetToLock, UINT SizeToLock, void** ppbData, DWORD Flags) {
+    RecordCall("Lock", OffsetToLock, SizeToLock, ppbData, Flags);
+    return buffer_.Lock(OffsetToLock, SizeToLock, ppbData, Flags);
+}
+
+HRESULT IndexBuffer::Unlock() {
+    RecordCall("Unlock");
+    return buffer_.Unlock();
+}
+
+HRESULT IndexBuffer::GetDesc(D3DINDEXBUFFER_DESC* pDesc) {
+    RecordCall("GetDesc", pDesc);
+    if (pDesc == nullptr) return D3DERR_INVALIDCALL;
+    *pDesc = D3DINDEXBUFFER_DESC{format_, D3DRTYPE_INDEXBUFFER, buffer_.Usage(), buffer_.Pool(), buffer_.Length()};
+    return D3D_OK;
+}
+
+}  // namespace qm::d3d9
