@@ -9,7 +9,7 @@ packages=(
   zlib1g-dev libpng-dev libjpeg-dev
   libfreetype-dev libfontconfig-dev
   liblua5.4-dev libsdl2-dev
-  clang
+  clang python3
 )
 
 missing=()

@@ -5,6 +5,7 @@
 #   tools/run.sh sanitize  the tests again, built with AddressSanitizer and UndefinedBehaviorSanitizer
 #   tools/run.sh scalar    the tests again, built with only the portable code paths
 #   tools/run.sh bench     build and run the benchmarks (ratios against their baselines)
+#   tools/run.sh fuzz      build the libFuzzer targets with clang and run each for QM_FUZZ_SECONDS (20)
 set -euo pipefail
 
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -51,8 +52,24 @@ case "$mode" in
       [ -x "$b" ] && "$b"
     done
     ;;
+  fuzz)
+    CC=clang CXX=clang++ build "$root/build-fuzz" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQM_BUILD_FUZZ=ON \
+      -DQM_BUILD_TESTS=OFF -DQM_BUILD_BENCH=OFF -DQM_BUILD_HOST=OFF
+    seconds="${QM_FUZZ_SECONDS:-20}"
+    for target in "$root"/build-fuzz/fuzz/*_fuzz; do
+      [ -x "$target" ] || continue
+      name="$(basename "$target" _fuzz)"
+      corpus="$root/build-fuzz/fuzz/${name}_corpus"
+      seeds="$root/build-fuzz/fuzz/${name}_seeds"
+      mkdir -p "$corpus"
+      cmake --build "$root/build-fuzz" --target "${name}_seeds" >/dev/null 2>&1 || true
+      [ -d "$seeds" ] || seeds=""
+      echo "fuzzing $name for ${seconds}s"
+      "$target" -max_total_time="$seconds" -print_final_stats=1 "$corpus" $seeds
+    done
+    ;;
   *)
-    echo "usage: tools/run.sh demo|test|sanitize|scalar|bench" >&2
+    echo "usage: tools/run.sh demo|test|sanitize|scalar|bench|fuzz" >&2
     exit 2
     ;;
 esac

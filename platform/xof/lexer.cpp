@@ -1,0 +1,246 @@
+// lexer.cpp: text and binary tokenisers of X-file bodies.
+#include "platform/xof/lexer.h"
+
+#include <cstring>
+
+#include "platform/xof/xof.h"
+
+namespace qm::xof {
+namespace {
+
+std::uint32_t LoadU32(const std::uint8_t* p) {
+    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
+}
+
+std::uint16_t LoadU16(const std::uint8_t* p) { return std::uint16_t(p[0] | p[1] << 8); }
+
+// Binary token codes.
+enum : std::uint16_t {
+    kTokName = 1,
+    kTokString = 2,
+    kTokInteger = 3,
+    kTokGuid = 5,
+    kTokIntegerList = 6,
+    kTokFloatList = 7,
+    kTokTemplate = 31,
+};
+
+// Codes that stand for one punctuation mark or one keyword. Keywords arrive as Name tokens
+// spelled as in text files, so the template reader sees one language.
+struct FixedToken {
+    std::uint16_t code;
+    TokenKind kind;
+    const char* spelling;
+};
+constexpr FixedToken kFixedTokens[] = {
+    {10, TokenKind::OBrace, nullptr},   {11, TokenKind::CBrace, nullptr},
+    {12, TokenKind::OParen, nullptr},   {13, TokenKind::CParen, nullptr},
+    {14, TokenKind::OBracket, nullptr}, {15, TokenKind::CBracket, nullptr},
+    {18, TokenKind::Dot, nullptr},      {19, TokenKind::Comma, nullptr},
+    {20, TokenKind::Semicolon, nullptr},
+    {kTokTemplate, TokenKind::Name, "template"},
+    {40, TokenKind::Name, "WORD"},      {41, TokenKind::Name, "DWORD"},
+    {42, TokenKind::Name, "FLOAT"},     {43, TokenKind::Name, "DOUBLE"},
+    {44, TokenKind::Name, "CHAR"},      {45, TokenKind::Name, "UCHAR"},
+    {46, TokenKind::Name, "SWORD"},     {47, TokenKind::Name, "SDWORD"},
+    {48, TokenKind::Name, "VOID"},      {49, TokenKind::Name, "STRING"},
+    {50, TokenKind::Name, "UNICODE"},   {51, TokenKind::Name, "CSTRING"},
+    {52, TokenKind::Name, "array"},
+};
+
+bool IsSpace(std::uint8_t c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v' || c == 0; }
+
+// Characters that end a word in text files.
+bool IsDelimiter(std::uint8_t c) {
+    switch (c) {
+        case '{': case '}': case '[': case ']': case '(': case ')': case ',': case ';':
+        case '<': case '>': case '"': case '#':
+            return true;
+        default:
+            return IsSpace(c);
+    }
+}
+
+int HexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+bool ParseHex(std::string_view text, std::uint64_t& value) {
+    value = 0;
+    for (char c : text) {
+        int h = HexValue(c);
+        if (h < 0) return false;
+        value = value << 4 | unsigned(h);
+    }
+    return true;
+}
+
+}  // namespace
+
+bool ParseGuid(std::string_view text, GUID& guid) {
+    if (text.size() != 36 || text[8] != '-' || text[13] != '-' || text[18] != '-' || text[23] != '-') return false;
+    std::uint64_t a, b, c, d, e;
+    if (!ParseHex(text.substr(0, 8), a) || !ParseHex(text.substr(9, 4), b) || !ParseHex(text.substr(14, 4), c) ||
+        !ParseHex(text.substr(19, 4), d) || !ParseHex(text.substr(24, 12), e))
+        return false;
+    guid.Data1 = std::uint32_t(a);
+    guid.Data2 = std::uint16_t(b);
+    guid.Data3 = std::uint16_t(c);
+    guid.Data4[0] = std::uint8_t(d >> 8);
+    guid.Data4[1] = std::uint8_t(d);
+    for (int i = 0; i < 6; ++i) guid.Data4[2 + i] = std::uint8_t(e >> (40 - 8 * i));
+    return true;
+}
+
+Lexer::Lexer(const std::uint8_t* body, std::size_t size, bool binary, unsigned floatSize)
+    : pos_(body), end_(body + size), binary_(binary), floatSize_(floatSize) {}
+
+HRESULT Lexer::Peek(const Token** token) {
+    if (!peeked_) {
+        peekResult_ = Read(peek_);
+        peeked_ = true;
+    }
+    *token = &peek_;
+    return peekResult_;
+}
+
+HRESULT Lexer::Take(Token& token) {
+    if (peeked_) {
+        peeked_ = false;
+        token = peek_;
+        return peekResult_;
+    }
+    return Read(token);
+}
+
+HRESULT Lexer::Read(Token& token) {
+    token = Token{};
+    return binary_ ? ReadBinary(token) : ReadText(token);
+}
+
+HRESULT Lexer::ReadText(Token& token) {
+    for (;;) {
+        while (pos_ < end_ && IsSpace(*pos_)) ++pos_;
+        if (pos_ == end_) {
+            token.kind = TokenKind::End;
+            return S_OK;
+        }
+        bool comment = *pos_ == '#' || (*pos_ == '/' && end_ - pos_ >= 2 && pos_[1] == '/');
+        if (!comment) break;
+        while (pos_ < end_ && *pos_ != '\n') ++pos_;
+    }
+    const std::uint8_t c = *pos_;
+    switch (c) {
+        case '{': token.kind = TokenKind::OBrace; ++pos_; return S_OK;
+        case '}': token.kind = TokenKind::CBrace; ++pos_; return S_OK;
+        case '[': token.kind = TokenKind::OBracket; ++pos_; return S_OK;
+        case ']': token.kind = TokenKind::CBracket; ++pos_; return S_OK;
+        case '(': token.kind = TokenKind::OParen; ++pos_; return S_OK;
+        case ')': token.kind = TokenKind::CParen; ++pos_; return S_OK;
+        case ',': token.kind = TokenKind::Comma; ++pos_; return S_OK;
+        case ';': token.kind = TokenKind::Semicolon; ++pos_; return S_OK;
+        default: break;
+    }
+    if (c == '<') {
+        const std::uint8_t* close = static_cast<const std::uint8_t*>(std::memchr(pos_, '>', std::size_t(end_ - pos_)));
+        if (close == nullptr) return DXFILEERR_PARSEERROR;
+        std::string_view inside(reinterpret_cast<const char*>(pos_ + 1), std::size_t(close - pos_ - 1));
+        while (!inside.empty() && IsSpace(std::uint8_t(inside.front()))) inside.remove_prefix(1);
+        while (!inside.empty() && IsSpace(std::uint8_t(inside.back()))) inside.remove_suffix(1);
+        if (!ParseGuid(inside, token.guid)) return DXFILEERR_PARSEERROR;
+        token.kind = TokenKind::Guid;
+        pos_ = close + 1;
+        return S_OK;
+    }
+    if (c == '"') {
+        const std::uint8_t* close = static_cast<const std::uint8_t*>(std::memchr(pos_ + 1, '"', std::size_t(end_ - pos_ - 1)));
+        if (close == nullptr) return DXFILEERR_PARSEERROR;
+        token.kind = TokenKind::String;
+        token.text = std::string_view(reinterpret_cast<const char*>(pos_ + 1), std::size_t(close - pos_ - 1));
+        pos_ = close + 1;
+        return S_OK;
+    }
+    if (c == '>') return DXFILEERR_PARSEERROR;
+    const bool nextIsDigit = end_ - pos_ >= 2 && pos_[1] >= '0' && pos_[1] <= '9';
+    if (c == '.' && !nextIsDigit) {
+        token.kind = TokenKind::Dot;
+        ++pos_;
+        return S_OK;
+    }
+    const std::uint8_t* start = pos_;
+    while (pos_ < end_ && !IsDelimiter(*pos_) && !(*pos_ == '/' && end_ - pos_ >= 2 && pos_[1] == '/')) ++pos_;
+    token.text = std::string_view(reinterpret_cast<const char*>(start), std::size_t(pos_ - start));
+    const bool numeric = (c >= '0' && c <= '9') || ((c == '-' || c == '+' || c == '.') && (nextIsDigit || (end_ - start >= 3 && start[1] == '.' && start[2] >= '0' && start[2] <= '9')));
+    token.kind = numeric ? TokenKind::Number : TokenKind::Name;
+    return S_OK;
+}
+
+HRESULT Lexer::ReadBinary(Token& token) {
+    if (pos_ == end_) {
+        token.kind = TokenKind::End;
+        return S_OK;
+    }
+    if (end_ - pos_ < 2) return DXFILEERR_PARSEERROR;
+    const std::uint16_t code = LoadU16(pos_);
+    pos_ += 2;
+    const std::size_t left = std::size_t(end_ - pos_);
+    switch (code) {
+        case kTokName:
+        case kTokString: {
+            if (left < 4) return DXFILEERR_PARSEERROR;
+            const std::uint32_t n = LoadU32(pos_);
+            const std::size_t need = 4 + std::size_t(n) + (code == kTokString ? 4 : 0);
+            if (left < need) return DXFILEERR_PARSEERROR;
+            token.kind = code == kTokName ? TokenKind::Name : TokenKind::String;
+            token.text = std::string_view(reinterpret_cast<const char*>(pos_ + 4), n);
+            if (code == kTokString) {
+                // A string carries its separator (a comma or semicolon code) as a 32-bit word.
+                const std::uint32_t terminator = LoadU32(pos_ + 4 + n);
+                if (terminator != 19 && terminator != 20) return DXFILEERR_PARSEERROR;
+            }
+            pos_ += need;
+            return S_OK;
+        }
+        case kTokInteger:
+            if (left < 4) return DXFILEERR_PARSEERROR;
+            token.kind = TokenKind::Integer;
+            token.value = LoadU32(pos_);
+            pos_ += 4;
+            return S_OK;
+        case kTokGuid:
+            if (left < 16) return DXFILEERR_PARSEERROR;
+            token.kind = TokenKind::Guid;
+            token.guid.Data1 = LoadU32(pos_);
+            token.guid.Data2 = LoadU16(pos_ + 4);
+            token.guid.Data3 = LoadU16(pos_ + 6);
+            std::memcpy(token.guid.Data4, pos_ + 8, 8);
+            pos_ += 16;
+            return S_OK;
+        case kTokIntegerList:
+        case kTokFloatList: {
+            if (left < 4) return DXFILEERR_PARSEERROR;
+            const std::uint32_t n = LoadU32(pos_);
+            const std::size_t entry = code == kTokIntegerList ? 4 : floatSize_;
+            if (std::uint64_t(n) * entry > left - 4) return DXFILEERR_PARSEERROR;
+            token.kind = code == kTokIntegerList ? TokenKind::IntegerList : TokenKind::FloatList;
+            token.count = n;
+            token.list = pos_ + 4;
+            pos_ += 4 + std::size_t(n) * entry;
+            return S_OK;
+        }
+        default:
+            for (const FixedToken& fixed : kFixedTokens) {
+                if (fixed.code == code) {
+                    token.kind = fixed.kind;
+                    if (fixed.spelling) token.text = fixed.spelling;
+                    return S_OK;
+                }
+            }
+            return DXFILEERR_PARSEERROR;
+    }
+}
+
+}  // namespace qm::xof

@@ -1,0 +1,73 @@
+// lexer.h: tokens of X-file bodies, read from the text encoding (words, numbers, quoted strings,
+// GUIDs in angle brackets, // and # comments) or the binary one (16-bit token codes with counted
+// names, strings and integer or float lists), with one token of lookahead.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "platform/win/unknown.h"
+
+namespace qm::xof {
+
+enum class TokenKind : std::uint8_t {
+    End,          // end of input
+    Name,         // identifiers and keywords (binary keyword codes arrive spelled as in text)
+    String,       // quoted string (text) or counted string (binary)
+    Number,       // text numeral, kept as spelled until its member type is known
+    Integer,      // binary single integer
+    IntegerList,  // binary list of 32-bit integers
+    FloatList,    // binary list of 32- or 64-bit floats
+    Guid,
+    OBrace,
+    CBrace,
+    OBracket,
+    CBracket,
+    OParen,
+    CParen,
+    Comma,
+    Semicolon,
+    Dot,
+};
+
+struct Token {
+    TokenKind kind = TokenKind::End;
+    std::string_view text;                // Name, String, Number
+    GUID guid{};                          // Guid
+    std::uint32_t value = 0;              // Integer
+    std::uint32_t count = 0;              // IntegerList, FloatList: entries
+    const std::uint8_t* list = nullptr;   // IntegerList, FloatList: little-endian entries
+};
+
+class Lexer {
+public:
+    // body: the file after its 16-byte header. floatSize (4 or 8) sizes binary float lists.
+    Lexer(const std::uint8_t* body, std::size_t size, bool binary, unsigned floatSize);
+
+    // The next token, without taking it. Returns DXFILEERR_PARSEERROR for malformed input
+    // (unknown binary token, count past the end, unterminated string or comment-free garbage).
+    HRESULT Peek(const Token** token);
+    HRESULT Take(Token& token);
+
+    bool Binary() const { return binary_; }
+    unsigned FloatSize() const { return floatSize_; }
+
+private:
+    HRESULT Read(Token& token);
+    HRESULT ReadText(Token& token);
+    HRESULT ReadBinary(Token& token);
+
+    const std::uint8_t* pos_;
+    const std::uint8_t* end_;
+    bool binary_;
+    unsigned floatSize_;
+    bool peeked_ = false;
+    HRESULT peekResult_ = S_OK;
+    Token peek_;
+};
+
+// Parses "XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX" (36 characters). False when malformed.
+bool ParseGuid(std::string_view text, GUID& guid);
+
+}  // namespace qm::xof
