@@ -13,7 +13,15 @@ constexpr DWORD kMaxStreamStride = 2048;
 constexpr DWORD kMaxPrimitiveCount = 0x000FFFFF;
 constexpr DWORD kMaxVertexIndex = 0x00FFFFFF;
 constexpr DWORD kMaxTextureSize = 4096;
+constexpr DWORD kMaxVolumeExtent = 256;
 constexpr float kMaxPointSize = 64.0f;
+// Lights the fixed-function pipeline evaluates (the first enabled ones by index), and vertex blend
+// matrices per vertex (indexed blending reaches world matrices 0-255).
+constexpr DWORD kMaxActiveLights = 8;
+constexpr DWORD kMaxVertexBlendMatrices = 4;
+constexpr DWORD kMaxVertexBlendMatrixIndex = 255;
+// Screen coordinates the rasteriser accepts; primitives reaching beyond are not drawn.
+constexpr float kMaxScreenCoordinate = 1048576.0f;
 // Largest back buffer side; larger requests are D3DERR_INVALIDCALL.
 constexpr UINT kMaxSurfaceSize = 16384;
 
@@ -25,5 +33,9 @@ D3DDISPLAYMODE AdapterDisplayMode();
 // Shaders are not run yet: both shader versions are 0.0. Texture, blend and raster capabilities list
 // what the fixed-function pipeline provides.
 D3DCAPS9 SoftwareDeviceCaps(D3DDEVTYPE type);
+
+// What a device of this type reports and enforces: SoftwareDeviceCaps, or the record a test put in
+// place with CallRecorder::ReplaceDeviceCaps (with DeviceType set to `type`).
+D3DCAPS9 ReportedDeviceCaps(D3DDEVTYPE type);
 
 }  // namespace qm::d3d9

@@ -34,10 +34,22 @@ protected:
     ~IDirect3DResource9() = default;
 };
 
-// Textures bound to samplers. The texture objects and their operations come with texture
-// creation; the device only binds, holds and hands back these pointers.
+struct IDirect3DSurface9;
+struct IDirect3DVolume9;
+
+// Operations every texture shares. Levels are numbered from 0, the largest. A texture made with
+// D3DUSAGE_AUTOGENMIPMAP shows one level; the device rebuilds its smaller levels whenever level 0
+// changes, so GenerateMipSubLevels has nothing left to do.
 struct IDirect3DBaseTexture9 : IDirect3DResource9 {
     static constexpr IID iid = {0x580CA87E, 0x1D3C, 0x4D54, {0x99, 0x1D, 0xB7, 0xD3, 0xE3, 0xC2, 0x98, 0xCE}};
+    // The most detailed level sampled, for managed textures (others keep 0 and return 0).
+    virtual DWORD SetLOD(DWORD LODNew) = 0;
+    virtual DWORD GetLOD() = 0;
+    virtual DWORD GetLevelCount() = 0;
+    // D3DTEXF_POINT or D3DTEXF_LINEAR for textures with D3DUSAGE_AUTOGENMIPMAP.
+    virtual HRESULT SetAutoGenFilterType(D3DTEXTUREFILTERTYPE FilterType) = 0;
+    virtual D3DTEXTUREFILTERTYPE GetAutoGenFilterType() = 0;
+    virtual void GenerateMipSubLevels() = 0;
 
 protected:
     ~IDirect3DBaseTexture9() = default;
@@ -55,6 +67,75 @@ struct IDirect3DSurface9 : IDirect3DResource9 {
 
 protected:
     ~IDirect3DSurface9() = default;
+};
+
+// Rectangles of LockRect and AddDirtyRect must lie inside the level; for block formats (DXT1-DXT5,
+// and the two-pixel formats horizontally) their edges must fall on block boundaries or on the
+// level's edge. A level can be locked once at a time. Default-pool textures lock only when dynamic.
+struct IDirect3DTexture9 : IDirect3DBaseTexture9 {
+    static constexpr IID iid = {0x85C31227, 0x3DE5, 0x4F00, {0x9B, 0x3A, 0xF1, 0x1A, 0xC3, 0x8C, 0x18, 0xB5}};
+    virtual HRESULT GetLevelDesc(UINT Level, D3DSURFACE_DESC* pDesc) = 0;
+    virtual HRESULT GetSurfaceLevel(UINT Level, IDirect3DSurface9** ppSurfaceLevel) = 0;
+    virtual HRESULT LockRect(UINT Level, D3DLOCKED_RECT* pLockedRect, const RECT* pRect, DWORD Flags) = 0;
+    virtual HRESULT UnlockRect(UINT Level) = 0;
+    virtual HRESULT AddDirtyRect(const RECT* pDirtyRect) = 0;
+
+protected:
+    ~IDirect3DTexture9() = default;
+};
+
+struct IDirect3DCubeTexture9 : IDirect3DBaseTexture9 {
+    static constexpr IID iid = {0xFFF32F81, 0xD953, 0x473A, {0x92, 0x23, 0x93, 0xD6, 0x52, 0xAB, 0xA9, 0x3F}};
+    virtual HRESULT GetLevelDesc(UINT Level, D3DSURFACE_DESC* pDesc) = 0;
+    virtual HRESULT GetCubeMapSurface(D3DCUBEMAP_FACES FaceType, UINT Level, IDirect3DSurface9** ppCubeMapSurface) = 0;
+    virtual HRESULT LockRect(D3DCUBEMAP_FACES FaceType, UINT Level, D3DLOCKED_RECT* pLockedRect, const RECT* pRect,
+                             DWORD Flags) = 0;
+    virtual HRESULT UnlockRect(D3DCUBEMAP_FACES FaceType, UINT Level) = 0;
+    virtual HRESULT AddDirtyRect(D3DCUBEMAP_FACES FaceType, const RECT* pDirtyRect) = 0;
+
+protected:
+    ~IDirect3DCubeTexture9() = default;
+};
+
+// A volume texture's levels are volumes. Boxes of LockBox must be non-empty and inside the level.
+struct IDirect3DVolumeTexture9 : IDirect3DBaseTexture9 {
+    static constexpr IID iid = {0x2518526C, 0xE789, 0x4111, {0xA7, 0xB9, 0x47, 0xEF, 0x32, 0x8D, 0x13, 0xE6}};
+    virtual HRESULT GetLevelDesc(UINT Level, D3DVOLUME_DESC* pDesc) = 0;
+    virtual HRESULT GetVolumeLevel(UINT Level, IDirect3DVolume9** ppVolumeLevel) = 0;
+    virtual HRESULT LockBox(UINT Level, D3DLOCKED_BOX* pLockedVolume, const D3DBOX* pBox, DWORD Flags) = 0;
+    virtual HRESULT UnlockBox(UINT Level) = 0;
+    virtual HRESULT AddDirtyBox(const D3DBOX* pDirtyBox) = 0;
+
+protected:
+    ~IDirect3DVolumeTexture9() = default;
+};
+
+// One level of a volume texture; not a resource of its own, as on the platform.
+struct IDirect3DVolume9 : IUnknown {
+    static constexpr IID iid = {0x24F416E6, 0x1F67, 0x4AA7, {0xB8, 0x8E, 0xD3, 0x3F, 0x6F, 0x31, 0x28, 0xA1}};
+    virtual HRESULT GetDevice(IDirect3DDevice9** ppDevice) = 0;
+    virtual HRESULT SetPrivateData(REFGUID refguid, const void* pData, DWORD SizeOfData, DWORD Flags) = 0;
+    virtual HRESULT GetPrivateData(REFGUID refguid, void* pData, DWORD* pSizeOfData) = 0;
+    virtual HRESULT FreePrivateData(REFGUID refguid) = 0;
+    virtual HRESULT GetContainer(REFIID riid, void** ppContainer) = 0;
+    virtual HRESULT GetDesc(D3DVOLUME_DESC* pDesc) = 0;
+    virtual HRESULT LockBox(D3DLOCKED_BOX* pLockedVolume, const D3DBOX* pBox, DWORD Flags) = 0;
+    virtual HRESULT UnlockBox() = 0;
+
+protected:
+    ~IDirect3DVolume9() = default;
+};
+
+// A saved set of device states. Capture reads the current values of the states the block holds;
+// Apply sets them on the device. Both are D3DERR_INVALIDCALL while a block is being recorded.
+struct IDirect3DStateBlock9 : IUnknown {
+    static constexpr IID iid = {0xB07C4FE5, 0x310D, 0x4BA8, {0xA2, 0x3C, 0x4F, 0x0F, 0x20, 0x6F, 0x21, 0x8B}};
+    virtual HRESULT GetDevice(IDirect3DDevice9** ppDevice) = 0;
+    virtual HRESULT Capture() = 0;
+    virtual HRESULT Apply() = 0;
+
+protected:
+    ~IDirect3DStateBlock9() = default;
 };
 
 // Lock: OffsetToLock and SizeToLock (0 = to the end) must lie inside the buffer. Locks nest; each
@@ -81,6 +162,19 @@ protected:
     ~IDirect3DIndexBuffer9() = default;
 };
 
+// A vertex declaration: the elements a draw reads from its streams. Made by the device from an
+// element list ending in D3DDECL_END(), or by SetFVF from a vertex format word.
+struct IDirect3DVertexDeclaration9 : IUnknown {
+    static constexpr IID iid = {0xDD13C59C, 0x36FA, 0x4098, {0xA8, 0xFB, 0xC7, 0xED, 0x39, 0xDC, 0x85, 0x46}};
+    virtual HRESULT GetDevice(IDirect3DDevice9** ppDevice) = 0;
+    // With pElement null writes the number of elements, the end marker included, to *pNumElements;
+    // otherwise copies that many elements to pElement as well.
+    virtual HRESULT GetDeclaration(D3DVERTEXELEMENT9* pElement, UINT* pNumElements) = 0;
+
+protected:
+    ~IDirect3DVertexDeclaration9() = default;
+};
+
 // The device. Every getter that hands out an object adds a reference for the caller; every bound
 // object (stream source, index buffer, texture) is held by the device until it is unbound or the
 // device goes away. State Set/Get calls validate their type, stage and index and return
@@ -103,11 +197,51 @@ struct IDirect3DDevice9 : IUnknown {
                             const RGNDATA* pDirtyRegion) = 0;
     virtual HRESULT GetBackBuffer(UINT iSwapChain, UINT iBackBuffer, D3DBACKBUFFER_TYPE Type,
                                   IDirect3DSurface9** ppBackBuffer) = 0;
+    // Textures in the four pools. Levels 0 makes the whole chain down to 1 x 1. The format must be
+    // one CheckDeviceFormat accepts for the usage (any known colour format in D3DPOOL_SCRATCH); sizes,
+    // powers of two, squareness, aspect ratio and mipmapping follow the device's caps (not checked for
+    // scratch textures). D3DUSAGE_RENDERTARGET and D3DUSAGE_AUTOGENMIPMAP need D3DPOOL_DEFAULT or
+    // (autogen) D3DPOOL_MANAGED; D3DUSAGE_DYNAMIC is not allowed in D3DPOOL_MANAGED.
+    virtual HRESULT CreateTexture(UINT Width, UINT Height, UINT Levels, DWORD Usage, D3DFORMAT Format, D3DPOOL Pool,
+                                  IDirect3DTexture9** ppTexture, HANDLE* pSharedHandle) = 0;
+    virtual HRESULT CreateVolumeTexture(UINT Width, UINT Height, UINT Depth, UINT Levels, DWORD Usage,
+                                        D3DFORMAT Format, D3DPOOL Pool, IDirect3DVolumeTexture9** ppVolumeTexture,
+                                        HANDLE* pSharedHandle) = 0;
+    virtual HRESULT CreateCubeTexture(UINT EdgeLength, UINT Levels, DWORD Usage, D3DFORMAT Format, D3DPOOL Pool,
+                                      IDirect3DCubeTexture9** ppCubeTexture, HANDLE* pSharedHandle) = 0;
     virtual HRESULT CreateVertexBuffer(UINT Length, DWORD Usage, DWORD FVF, D3DPOOL Pool,
                                        IDirect3DVertexBuffer9** ppVertexBuffer, HANDLE* pSharedHandle) = 0;
     virtual HRESULT CreateIndexBuffer(UINT Length, DWORD Usage, D3DFORMAT Format, D3DPOOL Pool,
                                       IDirect3DIndexBuffer9** ppIndexBuffer, HANDLE* pSharedHandle) = 0;
+    // A default-pool render target in a format the pipeline draws into; no multisampling.
+    virtual HRESULT CreateRenderTarget(UINT Width, UINT Height, D3DFORMAT Format, D3DMULTISAMPLE_TYPE MultiSample,
+                                       DWORD MultisampleQuality, BOOL Lockable, IDirect3DSurface9** ppSurface,
+                                       HANDLE* pSharedHandle) = 0;
+    // Copies a rectangle (null: the whole source) of a system-memory surface to a point (null: the
+    // origin) of a default-pool surface of the same format, without stretching.
+    virtual HRESULT UpdateSurface(IDirect3DSurface9* pSourceSurface, const RECT* pSourceRect,
+                                  IDirect3DSurface9* pDestinationSurface, const POINT* pDestPoint) = 0;
+    // Copies every level of a system-memory texture to the matching levels of a default-pool texture
+    // of the same type and format; the destination's level 0 must match a level of the source.
+    virtual HRESULT UpdateTexture(IDirect3DBaseTexture9* pSourceTexture, IDirect3DBaseTexture9* pDestinationTexture) = 0;
+    // Copies a render target into a system-memory surface of the same size and format.
+    virtual HRESULT GetRenderTargetData(IDirect3DSurface9* pRenderTarget, IDirect3DSurface9* pDestSurface) = 0;
+    // Copies a rectangle of a default-pool surface into a rectangle of another, stretching with
+    // D3DTEXF_NONE/POINT (nearest texel) or D3DTEXF_LINEAR. The formats must match, or the destination
+    // must be a render-target format and the source decodable. DXT rectangles copy unstretched only.
+    virtual HRESULT StretchRect(IDirect3DSurface9* pSourceSurface, const RECT* pSourceRect,
+                                IDirect3DSurface9* pDestSurface, const RECT* pDestRect,
+                                D3DTEXTUREFILTERTYPE Filter) = 0;
+    virtual HRESULT CreateOffscreenPlainSurface(UINT Width, UINT Height, D3DFORMAT Format, D3DPOOL Pool,
+                                                IDirect3DSurface9** ppSurface, HANDLE* pSharedHandle) = 0;
+    // Target 0 only: a default-pool surface made with D3DUSAGE_RENDERTARGET (a render target, a level
+    // of a render-target texture, or the back buffer) in a format the pipeline draws into. The
+    // viewport becomes the whole target.
+    virtual HRESULT SetRenderTarget(DWORD RenderTargetIndex, IDirect3DSurface9* pRenderTarget) = 0;
     virtual HRESULT GetRenderTarget(DWORD RenderTargetIndex, IDirect3DSurface9** ppRenderTarget) = 0;
+    // A depth-stencil surface of this device, or null for none. Draws and depth clears need it to be
+    // at least as large as the render target.
+    virtual HRESULT SetDepthStencilSurface(IDirect3DSurface9* pNewZStencil) = 0;
     // D3DERR_NOTFOUND when the device has no depth buffer.
     virtual HRESULT GetDepthStencilSurface(IDirect3DSurface9** ppZStencilSurface) = 0;
     // Scenes do not nest: BeginScene inside a scene and EndScene outside one are D3DERR_INVALIDCALL.
@@ -135,6 +269,13 @@ struct IDirect3DDevice9 : IUnknown {
     virtual HRESULT GetLightEnable(DWORD Index, BOOL* pEnable) = 0;
     virtual HRESULT SetRenderState(D3DRENDERSTATETYPE State, DWORD Value) = 0;
     virtual HRESULT GetRenderState(D3DRENDERSTATETYPE State, DWORD* pValue) = 0;
+    // D3DSBT_ALL, D3DSBT_PIXELSTATE or D3DSBT_VERTEXSTATE, with the platform's lists of states, holding
+    // their current values.
+    virtual HRESULT CreateStateBlock(D3DSTATEBLOCKTYPE Type, IDirect3DStateBlock9** ppSB) = 0;
+    // Between BeginStateBlock and EndStateBlock the Set calls of state are recorded into a new block
+    // and leave the device's state as it was. Blocks do not nest.
+    virtual HRESULT BeginStateBlock() = 0;
+    virtual HRESULT EndStateBlock(IDirect3DStateBlock9** ppSB) = 0;
     // Stages 0-15 and D3DDMAPSAMPLER, D3DVERTEXTEXTURESAMPLER0-3.
     virtual HRESULT GetTexture(DWORD Stage, IDirect3DBaseTexture9** ppTexture) = 0;
     virtual HRESULT SetTexture(DWORD Stage, IDirect3DBaseTexture9* pTexture) = 0;
@@ -147,7 +288,8 @@ struct IDirect3DDevice9 : IUnknown {
     // Draw calls are validated (inside a scene; stream 0 and, for indexed draws, indices bound and
     // unlocked; a vertex format set; every vertex and index the call names inside its buffer) and
     // D3DERR_INVALIDCALL otherwise. The *UP calls leave stream 0 (and the index buffer) unbound.
-    // This device does not rasterise yet: a valid draw returns D3DERR_NOTAVAILABLE and draws nothing.
+    // A valid draw runs the fixed-function pipeline and returns D3D_OK; primitives that name a vertex
+    // outside the vertex source are skipped, and nothing is read outside a buffer.
     virtual HRESULT DrawPrimitive(D3DPRIMITIVETYPE PrimitiveType, UINT StartVertex, UINT PrimitiveCount) = 0;
     virtual HRESULT DrawIndexedPrimitive(D3DPRIMITIVETYPE PrimitiveType, INT BaseVertexIndex, UINT MinVertexIndex,
                                          UINT NumVertices, UINT startIndex, UINT primCount) = 0;
@@ -156,6 +298,14 @@ struct IDirect3DDevice9 : IUnknown {
     virtual HRESULT DrawIndexedPrimitiveUP(D3DPRIMITIVETYPE PrimitiveType, UINT MinVertexIndex, UINT NumVertices,
                                            UINT PrimitiveCount, const void* pIndexData, D3DFORMAT IndexDataFormat,
                                            const void* pVertexStreamZeroData, UINT VertexStreamZeroStride) = 0;
+    // Elements with an unknown type, method or usage, a stream beyond 15, an element repeated, or no
+    // end marker within MAXD3DDECLLENGTH elements are D3DERR_INVALIDCALL.
+    virtual HRESULT CreateVertexDeclaration(const D3DVERTEXELEMENT9* pVertexElements,
+                                            IDirect3DVertexDeclaration9** ppDecl) = 0;
+    // Setting a declaration sets the vertex format to 0, unless the declaration was made by SetFVF;
+    // SetFVF sets a declaration made from the format word (and GetVertexDeclaration hands it out).
+    virtual HRESULT SetVertexDeclaration(IDirect3DVertexDeclaration9* pDecl) = 0;
+    virtual HRESULT GetVertexDeclaration(IDirect3DVertexDeclaration9** ppDecl) = 0;
     // A malformed vertex format (reserved bits, unknown position type, more than 8 coordinate sets)
     // is D3DERR_INVALIDCALL; 0 means none.
     virtual HRESULT SetFVF(DWORD FVF) = 0;
@@ -179,6 +329,14 @@ struct IDirect3D9 : IUnknown {
 
     virtual UINT GetAdapterCount() = 0;
     virtual HRESULT GetAdapterDisplayMode(UINT Adapter, D3DDISPLAYMODE* pMode) = 0;
+    // Windowed only: D3D_OK when the back-buffer format suits the display format.
+    virtual HRESULT CheckDeviceType(UINT Adapter, D3DDEVTYPE DevType, D3DFORMAT AdapterFormat,
+                                    D3DFORMAT BackBufferFormat, BOOL bWindowed) = 0;
+    // D3D_OK when the software device samples (textures), draws into (D3DUSAGE_RENDERTARGET) or
+    // depth-tests with (D3DUSAGE_DEPTHSTENCIL) the format for the resource type and usage; else
+    // D3DERR_NOTAVAILABLE. Bad arguments are D3DERR_INVALIDCALL.
+    virtual HRESULT CheckDeviceFormat(UINT Adapter, D3DDEVTYPE DeviceType, D3DFORMAT AdapterFormat, DWORD Usage,
+                                      D3DRESOURCETYPE RType, D3DFORMAT CheckFormat) = 0;
     // What the software device does; the same for HAL and REF apart from DeviceType.
     virtual HRESULT GetDeviceCaps(UINT Adapter, D3DDEVTYPE DeviceType, D3DCAPS9* pCaps) = 0;
     // Windowed devices only. Exactly one of the software, hardware and mixed vertex-processing flags;

@@ -8,6 +8,7 @@
 #include <limits>
 
 #include "platform/d3d9/recording.h"
+#include "platform/d3d9/textures.h"
 #include "platform/d3d9/vertex_format.h"
 #include "platform/win/host_window.h"
 
@@ -160,8 +161,10 @@ Device::Device(Creation creation, const D3DPRESENT_PARAMETERS& params, std::shar
       params_(params),
       link_(std::move(link)),
       backBuffer_(std::move(backBuffer)),
-      depthStencil_(std::move(depthStencil)) {
+      depthStencil_(std::move(depthStencil)),
+      renderTarget_(backBuffer_) {
     link_->device = this;
+    caps_ = ReportedDeviceCaps(creation_.type);
     ResetToDefaults(&state_, static_cast<bool>(depthStencil_), params_.BackBufferWidth, params_.BackBufferHeight);
 }
 
@@ -188,7 +191,7 @@ HRESULT Device::GetDirect3D(IDirect3D9** ppD3D9) {
 HRESULT Device::GetDeviceCaps(D3DCAPS9* pCaps) {
     RecordCall("GetDeviceCaps", pCaps);
     if (pCaps == nullptr) return D3DERR_INVALIDCALL;
-    *pCaps = SoftwareDeviceCaps(creation_.type);
+    *pCaps = caps_;
     return D3D_OK;
 }
 
@@ -244,8 +247,38 @@ HRESULT Device::GetRenderTarget(DWORD RenderTargetIndex, IDirect3DSurface9** ppR
     if (ppRenderTarget == nullptr) return D3DERR_INVALIDCALL;
     *ppRenderTarget = nullptr;
     if (RenderTargetIndex != 0) return D3DERR_INVALIDCALL;
-    *ppRenderTarget = backBuffer_.CopyOut();
+    *ppRenderTarget = renderTarget_.CopyOut();
     return D3D_OK;
+}
+
+HRESULT Device::SetRenderTarget(DWORD RenderTargetIndex, IDirect3DSurface9* pRenderTarget) {
+    RecordCall("SetRenderTarget", RenderTargetIndex, pRenderTarget);
+    auto* surface = dynamic_cast<Surface*>(pRenderTarget);
+    if (RenderTargetIndex != 0 || surface == nullptr || surface->Link() != link_) return D3DERR_INVALIDCALL;
+    if ((surface->Usage() & D3DUSAGE_RENDERTARGET) == 0 || surface->Pool() != D3DPOOL_DEFAULT ||
+        (surface->Info().use & kFormatRenderTarget) == 0) {
+        return D3DERR_INVALIDCALL;
+    }
+    renderTarget_ = ComPtr<Surface>(surface);
+    state_.viewport = D3DVIEWPORT9{0, 0, surface->Width(), surface->Height(), 0.0f, 1.0f};
+    state_.dirty |= kDirtyViewport;
+    return D3D_OK;
+}
+
+HRESULT Device::SetDepthStencilSurface(IDirect3DSurface9* pNewZStencil) {
+    RecordCall("SetDepthStencilSurface", pNewZStencil);
+    auto* surface = dynamic_cast<Surface*>(pNewZStencil);
+    if (pNewZStencil != nullptr && (surface == nullptr || surface->Link() != link_ ||
+                                    (surface->Info().use & kFormatDepthStencil) == 0)) {
+        return D3DERR_INVALIDCALL;
+    }
+    depthStencil_ = ComPtr<Surface>(surface);
+    state_.dirty |= kDirtyRenderStates;
+    return D3D_OK;
+}
+
+bool Device::DepthCoversTarget() const {
+    return depthStencil_->Width() >= renderTarget_->Width() && depthStencil_->Height() >= renderTarget_->Height();
 }
 
 HRESULT Device::GetDepthStencilSurface(IDirect3DSurface9** ppZStencilSurface) {
@@ -285,15 +318,19 @@ HRESULT Device::Clear(DWORD Count, const D3DRECT* pRects, DWORD Flags, D3DCOLOR 
     if ((depth || stencil) && layout == nullptr) return D3DERR_INVALIDCALL;
     if (stencil && layout->stencilBits == 0) return D3DERR_INVALIDCALL;
     if (depth && !(Z >= 0.0f && Z <= 1.0f)) return D3DERR_INVALIDCALL;
-    if ((target && backBuffer_->Locked()) || ((depth || stencil) && depthStencil_->Locked())) {
+    if ((target && renderTarget_->Locked()) || ((depth || stencil) && depthStencil_->Locked())) {
         return D3DERR_INVALIDCALL;
     }
+    if ((depth || stencil) && !DepthCoversTarget()) return D3DERR_INVALIDCALL;
 
     const D3DVIEWPORT9& vp = state_.viewport;
     RECT viewport{static_cast<LONG>(vp.X), static_cast<LONG>(vp.Y), static_cast<LONG>(vp.X + vp.Width),
                   static_cast<LONG>(vp.Y + vp.Height)};
     auto clearArea = [&](const RECT& area) {
-        if (target) FillColour(*backBuffer_, area, Color);
+        if (target) {
+            FillColour(*renderTarget_, area, Color);
+            renderTarget_->MarkChanged();
+        }
         if (depth || stencil) FillDepthStencil(*depthStencil_, *layout, area, depth, Z, stencil, Stencil);
     };
     if (Count == 0) {
@@ -314,8 +351,9 @@ HRESULT Device::SetTransform(D3DTRANSFORMSTATETYPE State, const D3DMATRIX* pMatr
     RecordCall("SetTransform", State, In(pMatrix));
     int slot = TransformSlot(State);
     if (slot < 0 || pMatrix == nullptr) return D3DERR_INVALIDCALL;
-    state_.transforms[static_cast<std::size_t>(slot)] = *pMatrix;
-    state_.dirty |= kDirtyTransforms;
+    Target().transforms[static_cast<std::size_t>(slot)] = *pMatrix;
+    Target().dirty |= kDirtyTransforms;
+    if (StateMask* mask = RecordedMask()) mask->transforms.set(static_cast<std::size_t>(slot));
     return D3D_OK;
 }
 
@@ -332,9 +370,10 @@ HRESULT Device::SetViewport(const D3DVIEWPORT9* pViewport) {
     if (pViewport == nullptr) return D3DERR_INVALIDCALL;
     std::uint64_t right = std::uint64_t{pViewport->X} + pViewport->Width;
     std::uint64_t bottom = std::uint64_t{pViewport->Y} + pViewport->Height;
-    if (right > backBuffer_->Width() || bottom > backBuffer_->Height()) return D3DERR_INVALIDCALL;
-    state_.viewport = *pViewport;
-    state_.dirty |= kDirtyViewport;
+    if (right > renderTarget_->Width() || bottom > renderTarget_->Height()) return D3DERR_INVALIDCALL;
+    Target().viewport = *pViewport;
+    Target().dirty |= kDirtyViewport;
+    if (StateMask* mask = RecordedMask()) mask->viewport = true;
     return D3D_OK;
 }
 
@@ -348,8 +387,9 @@ HRESULT Device::GetViewport(D3DVIEWPORT9* pViewport) {
 HRESULT Device::SetMaterial(const D3DMATERIAL9* pMaterial) {
     RecordCall("SetMaterial", In(pMaterial));
     if (pMaterial == nullptr) return D3DERR_INVALIDCALL;
-    state_.material = *pMaterial;
-    state_.dirty |= kDirtyMaterial;
+    Target().material = *pMaterial;
+    Target().dirty |= kDirtyMaterial;
+    if (StateMask* mask = RecordedMask()) mask->material = true;
     return D3D_OK;
 }
 
@@ -369,9 +409,10 @@ HRESULT Device::SetLight(DWORD Index, const D3DLIGHT9* pLight) {
     if (pLight->Type != D3DLIGHT_DIRECTIONAL && !(pLight->Range >= 0.0f && pLight->Range <= kMaxRange)) {
         return D3DERR_INVALIDCALL;
     }
-    auto [it, added] = state_.lights.try_emplace(Index, LightRecord{*pLight, false});
+    auto [it, added] = Target().lights.try_emplace(Index, LightRecord{*pLight, false});
     if (!added) it->second.light = *pLight;
-    state_.dirty |= kDirtyLights;
+    Target().dirty |= kDirtyLights;
+    if (StateMask* mask = RecordedMask()) mask->lights.insert(Index);
     return D3D_OK;
 }
 
@@ -386,9 +427,10 @@ HRESULT Device::GetLight(DWORD Index, D3DLIGHT9* pLight) {
 
 HRESULT Device::LightEnable(DWORD Index, BOOL Enable) {
     RecordCall("LightEnable", Index, Enable);
-    auto [it, added] = state_.lights.try_emplace(Index, LightRecord{DefaultLight(), false});
+    auto [it, added] = Target().lights.try_emplace(Index, LightRecord{DefaultLight(), false});
     it->second.enabled = Enable != FALSE;
-    state_.dirty |= kDirtyLights;
+    Target().dirty |= kDirtyLights;
+    if (StateMask* mask = RecordedMask()) mask->lightEnables.insert(Index);
     return D3D_OK;
 }
 
@@ -406,8 +448,9 @@ HRESULT Device::GetLightEnable(DWORD Index, BOOL* pEnable) {
 HRESULT Device::SetRenderState(D3DRENDERSTATETYPE State, DWORD Value) {
     RecordCall("SetRenderState", State, Value);
     if (!IsRenderState(State)) return D3DERR_INVALIDCALL;
-    state_.renderStates[State] = Value;
-    state_.dirty |= kDirtyRenderStates;
+    Target().renderStates[State] = Value;
+    Target().dirty |= kDirtyRenderStates;
+    if (StateMask* mask = RecordedMask()) mask->renderStates.set(State);
     return D3D_OK;
 }
 
@@ -432,8 +475,16 @@ HRESULT Device::SetTexture(DWORD Stage, IDirect3DBaseTexture9* pTexture) {
     RecordCall("SetTexture", Stage, pTexture);
     int slot = SamplerSlot(Stage);
     if (slot < 0) return D3DERR_INVALIDCALL;
-    state_.textures[static_cast<std::size_t>(slot)] = ComPtr<IDirect3DBaseTexture9>(pTexture);
-    state_.dirty |= kDirtyTextures;
+    // Only this device's textures, and none of the scratch pool, can be bound.
+    if (pTexture != nullptr) {
+        TextureCore* core = CoreOf(pTexture);
+        if (core == nullptr || core->CoreLink() != link_ || core->TexturePool() == D3DPOOL_SCRATCH) {
+            return D3DERR_INVALIDCALL;
+        }
+    }
+    Target().textures[static_cast<std::size_t>(slot)] = ComPtr<IDirect3DBaseTexture9>(pTexture);
+    Target().dirty |= kDirtyTextures;
+    if (StateMask* mask = RecordedMask()) mask->textures.set(static_cast<std::size_t>(slot));
     return D3D_OK;
 }
 
@@ -449,8 +500,9 @@ HRESULT Device::GetTextureStageState(DWORD Stage, D3DTEXTURESTAGESTATETYPE Type,
 HRESULT Device::SetTextureStageState(DWORD Stage, D3DTEXTURESTAGESTATETYPE Type, DWORD Value) {
     RecordCall("SetTextureStageState", Stage, Type, Value);
     if (Stage >= kMaxTextureBlendStages || !IsStageState(Type)) return D3DERR_INVALIDCALL;
-    state_.stageStates[Stage][Type] = Value;
-    state_.dirty |= kDirtyTextureStages;
+    Target().stageStates[Stage][Type] = Value;
+    Target().dirty |= kDirtyTextureStages;
+    if (StateMask* mask = RecordedMask()) mask->stageStates[Stage].set(Type);
     return D3D_OK;
 }
 
@@ -466,8 +518,9 @@ HRESULT Device::SetSamplerState(DWORD Sampler, D3DSAMPLERSTATETYPE Type, DWORD V
     RecordCall("SetSamplerState", Sampler, Type, Value);
     int slot = SamplerSlot(Sampler);
     if (slot < 0 || !IsSamplerState(Type)) return D3DERR_INVALIDCALL;
-    state_.samplerStates[static_cast<std::size_t>(slot)][Type] = Value;
-    state_.dirty |= kDirtySamplers;
+    Target().samplerStates[static_cast<std::size_t>(slot)][Type] = Value;
+    Target().dirty |= kDirtySamplers;
+    if (StateMask* mask = RecordedMask()) mask->samplerStates[static_cast<std::size_t>(slot)].set(Type);
     return D3D_OK;
 }
 
@@ -504,8 +557,10 @@ HRESULT Device::CreateIndexBuffer(UINT Length, DWORD Usage, D3DFORMAT Format, D3
 HRESULT Device::SetFVF(DWORD FVF) {
     RecordCall("SetFVF", FVF);
     if (!IsValidFvf(FVF)) return D3DERR_INVALIDCALL;
-    state_.fvf = FVF;
-    state_.dirty |= kDirtyVertexFormat;
+    Target().fvf = FVF;
+    Target().declaration = FVF != 0 ? DeclarationForFvf(FVF) : nullptr;
+    Target().dirty |= kDirtyVertexFormat;
+    if (StateMask* mask = RecordedMask()) mask->fvf = true;
     return D3D_OK;
 }
 
@@ -516,14 +571,46 @@ HRESULT Device::GetFVF(DWORD* pFVF) {
     return D3D_OK;
 }
 
+HRESULT Device::CreateVertexDeclaration(const D3DVERTEXELEMENT9* pVertexElements, IDirect3DVertexDeclaration9** ppDecl) {
+    RecordCall("CreateVertexDeclaration", pVertexElements, ppDecl);
+    if (ppDecl == nullptr) return D3DERR_INVALIDCALL;
+    *ppDecl = nullptr;
+    if (pVertexElements == nullptr) return D3DERR_INVALIDCALL;
+    ComPtr<VertexDeclaration> made = VertexDeclaration::FromElements(link_, pVertexElements);
+    if (!made) return D3DERR_INVALIDCALL;
+    *ppDecl = made.Detach();
+    return D3D_OK;
+}
+
+HRESULT Device::SetVertexDeclaration(IDirect3DVertexDeclaration9* pDecl) {
+    RecordCall("SetVertexDeclaration", pDecl);
+    auto* declaration = dynamic_cast<VertexDeclaration*>(pDecl);
+    if (pDecl != nullptr && (declaration == nullptr || declaration->Link() != link_)) return D3DERR_INVALIDCALL;
+    Target().declaration = ComPtr<VertexDeclaration>(declaration);
+    Target().fvf = declaration != nullptr ? declaration->Fvf() : 0;
+    Target().dirty |= kDirtyVertexFormat;
+    if (StateMask* mask = RecordedMask()) mask->fvf = true;
+    return D3D_OK;
+}
+
+HRESULT Device::GetVertexDeclaration(IDirect3DVertexDeclaration9** ppDecl) {
+    RecordCall("GetVertexDeclaration", ppDecl);
+    if (ppDecl == nullptr) return D3DERR_INVALIDCALL;
+    *ppDecl = nullptr;
+    if (!StateReadable()) return D3DERR_INVALIDCALL;
+    *ppDecl = state_.declaration.CopyOut();
+    return D3D_OK;
+}
+
 HRESULT Device::SetStreamSource(UINT StreamNumber, IDirect3DVertexBuffer9* pStreamData, UINT OffsetInBytes,
                                 UINT Stride) {
     RecordCall("SetStreamSource", StreamNumber, pStreamData, OffsetInBytes, Stride);
     if (StreamNumber >= kMaxStreams || Stride > kMaxStreamStride) return D3DERR_INVALIDCALL;
     auto* buffer = dynamic_cast<VertexBuffer*>(pStreamData);
     if (pStreamData != nullptr && (buffer == nullptr || buffer->Link() != link_)) return D3DERR_INVALIDCALL;
-    state_.streams[StreamNumber] = StreamBinding{ComPtr<VertexBuffer>(buffer), OffsetInBytes, Stride};
-    state_.dirty |= kDirtyStreams;
+    Target().streams[StreamNumber] = StreamBinding{ComPtr<VertexBuffer>(buffer), OffsetInBytes, Stride};
+    Target().dirty |= kDirtyStreams;
+    if (StateMask* mask = RecordedMask()) mask->streams.set(StreamNumber);
     return D3D_OK;
 }
 
@@ -544,8 +631,9 @@ HRESULT Device::SetIndices(IDirect3DIndexBuffer9* pIndexData) {
     RecordCall("SetIndices", pIndexData);
     auto* buffer = dynamic_cast<IndexBuffer*>(pIndexData);
     if (pIndexData != nullptr && (buffer == nullptr || buffer->Link() != link_)) return D3DERR_INVALIDCALL;
-    state_.indices = ComPtr<IndexBuffer>(buffer);
-    state_.dirty |= kDirtyIndices;
+    Target().indices = ComPtr<IndexBuffer>(buffer);
+    Target().dirty |= kDirtyIndices;
+    if (StateMask* mask = RecordedMask()) mask->indices = true;
     return D3D_OK;
 }
 
@@ -563,39 +651,74 @@ HRESULT Device::GetIndices(IDirect3DIndexBuffer9** ppIndexData) {
 HRESULT Device::CheckDraw(D3DPRIMITIVETYPE type, UINT primitiveCount) const {
     if (!inScene_ || !IsKnownPrimitiveType(type)) return D3DERR_INVALIDCALL;
     if (primitiveCount == 0 || primitiveCount > kMaxPrimitiveCount) return D3DERR_INVALIDCALL;
-    // Vertex declarations and shaders come later; until then the vertex format describes the input.
-    if (state_.fvf == 0) return D3DERR_INVALIDCALL;
+    // Shaders come later; until then a vertex format or a declaration describes the input.
+    if (state_.fvf == 0 && !state_.declaration) return D3DERR_INVALIDCALL;
     return D3D_OK;
 }
 
-HRESULT Device::BindStreamZero(DrawRequest* request) const {
-    const StreamBinding& stream = state_.streams[0];
-    if (!stream.buffer || stream.buffer->Buffer().Locked()) return D3DERR_INVALIDCALL;
-    if (stream.stride == 0 || stream.stride < FvfVertexSize(state_.fvf)) return D3DERR_INVALIDCALL;
-    const LinearBuffer& buffer = stream.buffer->Buffer();
-    if (stream.offset >= buffer.Length()) return D3DERR_INVALIDCALL;
-    request->vertices.keepAlive = buffer.Storage();
-    request->vertices.data = buffer.Storage()->Data() + stream.offset;
-    request->vertices.size = buffer.Length() - stream.offset;
-    request->vertices.stride = stream.stride;
+ComPtr<VertexDeclaration> Device::DeclarationForFvf(DWORD fvf) {
+    auto found = fvfDeclarations_.find(fvf);
+    if (found != fvfDeclarations_.end()) return found->second;
+    ComPtr<VertexDeclaration> made = VertexDeclaration::FromFvf(link_, fvf);
+    fvfDeclarations_.emplace(fvf, made);
+    return made;
+}
+
+ComPtr<VertexDeclaration> Device::InputDeclaration() {
+    // A vertex format word, when set, is what draws read (a declaration made by SetFVF matches it).
+    if (state_.fvf != 0) return DeclarationForFvf(state_.fvf);
+    return state_.declaration;
+}
+
+HRESULT Device::BindStreams(const InputLayout& layout, DrawRequest* request) const {
+    for (UINT s = 0; s < kMaxStreams; ++s) {
+        UINT extent = layout.streamExtent[s];
+        if (extent == 0) continue;
+        const StreamBinding& stream = state_.streams[s];
+        if (!stream.buffer || stream.buffer->Buffer().Locked()) return D3DERR_INVALIDCALL;
+        if (stream.stride == 0 || stream.stride < extent) return D3DERR_INVALIDCALL;
+        const LinearBuffer& buffer = stream.buffer->Buffer();
+        if (stream.offset >= buffer.Length()) return D3DERR_INVALIDCALL;
+        VertexSource& source = request->streams[s];
+        source.keepAlive = buffer.Storage();
+        source.data = buffer.Storage()->Data() + stream.offset;
+        source.size = buffer.Length() - stream.offset;
+        source.stride = stream.stride;
+    }
     return D3D_OK;
 }
 
 HRESULT Device::Submit(const DrawRequest& request) {
-    RenderTargets targets{backBuffer_.Get(), depthStencil_.Get()};
-    if (backBuffer_->Locked() || (depthStencil_ && depthStencil_->Locked())) return D3DERR_INVALIDCALL;
+    RenderTargets targets{renderTarget_.Get(), depthStencil_.Get()};
+    if (renderTarget_->Locked() || (depthStencil_ && depthStencil_->Locked())) return D3DERR_INVALIDCALL;
+    if (depthStencil_ && !DepthCoversTarget()) return D3DERR_INVALIDCALL;
     HRESULT hr = pipeline_.Draw(state_, state_.dirty, targets, request);
     if (SUCCEEDED(hr)) state_.dirty = 0;
+    // A texture drawn into is sampled afresh.
+    renderTarget_->MarkChanged();
     return hr;
 }
 
 namespace {
 
-// True when `count` vertices of `vertexSize` bytes, `stride` apart, starting at vertex `first`, fit
-// in `size` bytes.
-bool VerticesFit(std::uint64_t first, std::uint64_t count, UINT stride, UINT vertexSize, std::size_t size) {
+// True when `count` vertices, starting at vertex `first`, fit in every stream the layout reads.
+bool VerticesFit(std::uint64_t first, std::uint64_t count, const InputLayout& layout, const DrawRequest& request) {
     if (count == 0) return true;
-    return (first + count - 1) * stride + vertexSize <= size;
+    for (UINT s = 0; s < kMaxStreams; ++s) {
+        UINT extent = layout.streamExtent[s];
+        if (extent == 0) continue;
+        const VertexSource& source = request.streams[s];
+        if ((first + count - 1) * source.stride + extent > source.size) return false;
+    }
+    return true;
+}
+
+// Draws from caller memory read stream 0 only.
+bool ReadsStreamZeroOnly(const InputLayout& layout) {
+    for (UINT s = 1; s < kMaxStreams; ++s) {
+        if (layout.streamExtent[s] != 0) return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -604,16 +727,14 @@ HRESULT Device::DrawPrimitive(D3DPRIMITIVETYPE PrimitiveType, UINT StartVertex, 
     RecordCall("DrawPrimitive", PrimitiveType, StartVertex, PrimitiveCount);
     if (HRESULT hr = CheckDraw(PrimitiveType, PrimitiveCount); FAILED(hr)) return hr;
     DrawRequest request;
-    if (HRESULT hr = BindStreamZero(&request); FAILED(hr)) return hr;
+    request.declaration = InputDeclaration();
+    const InputLayout& layout = request.declaration->Layout();
+    if (HRESULT hr = BindStreams(layout, &request); FAILED(hr)) return hr;
     request.type = PrimitiveType;
     request.primitiveCount = PrimitiveCount;
     request.vertexCount = static_cast<UINT>(VerticesForPrimitives(PrimitiveType, PrimitiveCount));
     request.firstVertex = StartVertex;
-    request.fvf = state_.fvf;
-    if (!VerticesFit(StartVertex, request.vertexCount, request.vertices.stride, FvfVertexSize(state_.fvf),
-                     request.vertices.size)) {
-        return D3DERR_INVALIDCALL;
-    }
+    if (!VerticesFit(StartVertex, request.vertexCount, layout, request)) return D3DERR_INVALIDCALL;
     return Submit(request);
 }
 
@@ -624,7 +745,9 @@ HRESULT Device::DrawIndexedPrimitive(D3DPRIMITIVETYPE PrimitiveType, INT BaseVer
     if (HRESULT hr = CheckDraw(PrimitiveType, primCount); FAILED(hr)) return hr;
     if (!state_.indices || state_.indices->Buffer().Locked() || NumVertices == 0) return D3DERR_INVALIDCALL;
     DrawRequest request;
-    if (HRESULT hr = BindStreamZero(&request); FAILED(hr)) return hr;
+    request.declaration = InputDeclaration();
+    const InputLayout& layout = request.declaration->Layout();
+    if (HRESULT hr = BindStreams(layout, &request); FAILED(hr)) return hr;
     request.type = PrimitiveType;
     request.primitiveCount = primCount;
     request.vertexCount = static_cast<UINT>(VerticesForPrimitives(PrimitiveType, primCount));
@@ -633,14 +756,12 @@ HRESULT Device::DrawIndexedPrimitive(D3DPRIMITIVETYPE PrimitiveType, INT BaseVer
     request.minVertexIndex = MinVertexIndex;
     request.numVertices = NumVertices;
     request.firstIndex = startIndex;
-    request.fvf = state_.fvf;
 
     const IndexBuffer& indices = *state_.indices;
     std::size_t indexCount = indices.Buffer().Length() / indices.IndexSize();
     if (std::uint64_t{startIndex} + request.vertexCount > indexCount) return D3DERR_INVALIDCALL;
     std::int64_t firstVertex = std::int64_t{BaseVertexIndex} + MinVertexIndex;
-    if (firstVertex < 0 || !VerticesFit(static_cast<std::uint64_t>(firstVertex), NumVertices, request.vertices.stride,
-                                        FvfVertexSize(state_.fvf), request.vertices.size)) {
+    if (firstVertex < 0 || !VerticesFit(static_cast<std::uint64_t>(firstVertex), NumVertices, layout, request)) {
         return D3DERR_INVALIDCALL;
     }
     request.indices.keepAlive = indices.Buffer().Storage();
@@ -654,18 +775,20 @@ HRESULT Device::DrawPrimitiveUP(D3DPRIMITIVETYPE PrimitiveType, UINT PrimitiveCo
                                 UINT VertexStreamZeroStride) {
     RecordCall("DrawPrimitiveUP", PrimitiveType, PrimitiveCount, pVertexStreamZeroData, VertexStreamZeroStride);
     if (HRESULT hr = CheckDraw(PrimitiveType, PrimitiveCount); FAILED(hr)) return hr;
-    UINT vertexSize = FvfVertexSize(state_.fvf);
-    if (pVertexStreamZeroData == nullptr || VertexStreamZeroStride == 0 || VertexStreamZeroStride < vertexSize) {
+    DrawRequest request;
+    request.declaration = InputDeclaration();
+    const InputLayout& layout = request.declaration->Layout();
+    UINT vertexSize = layout.streamExtent[0];
+    if (pVertexStreamZeroData == nullptr || VertexStreamZeroStride == 0 || VertexStreamZeroStride < vertexSize ||
+        !ReadsStreamZeroOnly(layout)) {
         return D3DERR_INVALIDCALL;
     }
-    DrawRequest request;
     request.type = PrimitiveType;
     request.primitiveCount = PrimitiveCount;
     request.vertexCount = static_cast<UINT>(VerticesForPrimitives(PrimitiveType, PrimitiveCount));
-    request.fvf = state_.fvf;
-    request.vertices.data = static_cast<const std::byte*>(pVertexStreamZeroData);
-    request.vertices.size = static_cast<std::size_t>(request.vertexCount - 1) * VertexStreamZeroStride + vertexSize;
-    request.vertices.stride = VertexStreamZeroStride;
+    request.streams[0].data = static_cast<const std::byte*>(pVertexStreamZeroData);
+    request.streams[0].size = static_cast<std::size_t>(request.vertexCount - 1) * VertexStreamZeroStride + vertexSize;
+    request.streams[0].stride = VertexStreamZeroStride;
     HRESULT hr = Submit(request);
     // As on the platform, a draw from caller memory leaves stream 0 unbound.
     state_.streams[0] = StreamBinding{};
@@ -679,22 +802,25 @@ HRESULT Device::DrawIndexedPrimitiveUP(D3DPRIMITIVETYPE PrimitiveType, UINT MinV
     RecordCall("DrawIndexedPrimitiveUP", PrimitiveType, MinVertexIndex, NumVertices, PrimitiveCount, pIndexData,
                IndexDataFormat, pVertexStreamZeroData, VertexStreamZeroStride);
     if (HRESULT hr = CheckDraw(PrimitiveType, PrimitiveCount); FAILED(hr)) return hr;
-    UINT vertexSize = FvfVertexSize(state_.fvf);
+    DrawRequest request;
+    request.declaration = InputDeclaration();
+    const InputLayout& layout = request.declaration->Layout();
+    UINT vertexSize = layout.streamExtent[0];
     if (pIndexData == nullptr || pVertexStreamZeroData == nullptr || NumVertices == 0) return D3DERR_INVALIDCALL;
     if (IndexDataFormat != D3DFMT_INDEX16 && IndexDataFormat != D3DFMT_INDEX32) return D3DERR_INVALIDCALL;
-    if (VertexStreamZeroStride == 0 || VertexStreamZeroStride < vertexSize) return D3DERR_INVALIDCALL;
-    DrawRequest request;
+    if (VertexStreamZeroStride == 0 || VertexStreamZeroStride < vertexSize || !ReadsStreamZeroOnly(layout)) {
+        return D3DERR_INVALIDCALL;
+    }
     request.type = PrimitiveType;
     request.primitiveCount = PrimitiveCount;
     request.vertexCount = static_cast<UINT>(VerticesForPrimitives(PrimitiveType, PrimitiveCount));
     request.indexed = true;
     request.minVertexIndex = MinVertexIndex;
     request.numVertices = NumVertices;
-    request.fvf = state_.fvf;
-    request.vertices.data = static_cast<const std::byte*>(pVertexStreamZeroData);
-    request.vertices.size =
+    request.streams[0].data = static_cast<const std::byte*>(pVertexStreamZeroData);
+    request.streams[0].size =
         static_cast<std::size_t>(std::uint64_t{MinVertexIndex} + NumVertices - 1) * VertexStreamZeroStride + vertexSize;
-    request.vertices.stride = VertexStreamZeroStride;
+    request.streams[0].stride = VertexStreamZeroStride;
     request.indices.data = static_cast<const std::byte*>(pIndexData);
     request.indices.count = request.vertexCount;
     request.indices.indexSize = IndexDataFormat == D3DFMT_INDEX32 ? 4 : 2;

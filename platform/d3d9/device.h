@@ -2,12 +2,14 @@
 // state and hands validated draws to the pipeline; its back buffer, depth buffer and presentation.
 #pragma once
 
+#include <map>
 #include <memory>
 
 #include "platform/d3d9/d3d9.h"
 #include "platform/d3d9/device_state.h"
 #include "platform/d3d9/pipeline.h"
 #include "platform/d3d9/resources.h"
+#include "platform/d3d9/state_block.h"
 
 namespace qm::d3d9 {
 
@@ -41,11 +43,30 @@ public:
                     const RGNDATA* pDirtyRegion) override;
     HRESULT GetBackBuffer(UINT iSwapChain, UINT iBackBuffer, D3DBACKBUFFER_TYPE Type,
                           IDirect3DSurface9** ppBackBuffer) override;
+    HRESULT CreateTexture(UINT Width, UINT Height, UINT Levels, DWORD Usage, D3DFORMAT Format, D3DPOOL Pool,
+                          IDirect3DTexture9** ppTexture, HANDLE* pSharedHandle) override;
+    HRESULT CreateVolumeTexture(UINT Width, UINT Height, UINT Depth, UINT Levels, DWORD Usage, D3DFORMAT Format,
+                                D3DPOOL Pool, IDirect3DVolumeTexture9** ppVolumeTexture, HANDLE* pSharedHandle) override;
+    HRESULT CreateCubeTexture(UINT EdgeLength, UINT Levels, DWORD Usage, D3DFORMAT Format, D3DPOOL Pool,
+                              IDirect3DCubeTexture9** ppCubeTexture, HANDLE* pSharedHandle) override;
     HRESULT CreateVertexBuffer(UINT Length, DWORD Usage, DWORD FVF, D3DPOOL Pool, IDirect3DVertexBuffer9** ppVertexBuffer,
                                HANDLE* pSharedHandle) override;
     HRESULT CreateIndexBuffer(UINT Length, DWORD Usage, D3DFORMAT Format, D3DPOOL Pool,
                               IDirect3DIndexBuffer9** ppIndexBuffer, HANDLE* pSharedHandle) override;
+    HRESULT CreateRenderTarget(UINT Width, UINT Height, D3DFORMAT Format, D3DMULTISAMPLE_TYPE MultiSample,
+                               DWORD MultisampleQuality, BOOL Lockable, IDirect3DSurface9** ppSurface,
+                               HANDLE* pSharedHandle) override;
+    HRESULT UpdateSurface(IDirect3DSurface9* pSourceSurface, const RECT* pSourceRect,
+                          IDirect3DSurface9* pDestinationSurface, const POINT* pDestPoint) override;
+    HRESULT UpdateTexture(IDirect3DBaseTexture9* pSourceTexture, IDirect3DBaseTexture9* pDestinationTexture) override;
+    HRESULT GetRenderTargetData(IDirect3DSurface9* pRenderTarget, IDirect3DSurface9* pDestSurface) override;
+    HRESULT StretchRect(IDirect3DSurface9* pSourceSurface, const RECT* pSourceRect, IDirect3DSurface9* pDestSurface,
+                        const RECT* pDestRect, D3DTEXTUREFILTERTYPE Filter) override;
+    HRESULT CreateOffscreenPlainSurface(UINT Width, UINT Height, D3DFORMAT Format, D3DPOOL Pool,
+                                        IDirect3DSurface9** ppSurface, HANDLE* pSharedHandle) override;
+    HRESULT SetRenderTarget(DWORD RenderTargetIndex, IDirect3DSurface9* pRenderTarget) override;
     HRESULT GetRenderTarget(DWORD RenderTargetIndex, IDirect3DSurface9** ppRenderTarget) override;
+    HRESULT SetDepthStencilSurface(IDirect3DSurface9* pNewZStencil) override;
     HRESULT GetDepthStencilSurface(IDirect3DSurface9** ppZStencilSurface) override;
     HRESULT BeginScene() override;
     HRESULT EndScene() override;
@@ -62,6 +83,9 @@ public:
     HRESULT GetLightEnable(DWORD Index, BOOL* pEnable) override;
     HRESULT SetRenderState(D3DRENDERSTATETYPE State, DWORD Value) override;
     HRESULT GetRenderState(D3DRENDERSTATETYPE State, DWORD* pValue) override;
+    HRESULT CreateStateBlock(D3DSTATEBLOCKTYPE Type, IDirect3DStateBlock9** ppSB) override;
+    HRESULT BeginStateBlock() override;
+    HRESULT EndStateBlock(IDirect3DStateBlock9** ppSB) override;
     HRESULT GetTexture(DWORD Stage, IDirect3DBaseTexture9** ppTexture) override;
     HRESULT SetTexture(DWORD Stage, IDirect3DBaseTexture9* pTexture) override;
     HRESULT GetTextureStageState(DWORD Stage, D3DTEXTURESTAGESTATETYPE Type, DWORD* pValue) override;
@@ -76,6 +100,10 @@ public:
     HRESULT DrawIndexedPrimitiveUP(D3DPRIMITIVETYPE PrimitiveType, UINT MinVertexIndex, UINT NumVertices,
                                    UINT PrimitiveCount, const void* pIndexData, D3DFORMAT IndexDataFormat,
                                    const void* pVertexStreamZeroData, UINT VertexStreamZeroStride) override;
+    HRESULT CreateVertexDeclaration(const D3DVERTEXELEMENT9* pVertexElements,
+                                    IDirect3DVertexDeclaration9** ppDecl) override;
+    HRESULT SetVertexDeclaration(IDirect3DVertexDeclaration9* pDecl) override;
+    HRESULT GetVertexDeclaration(IDirect3DVertexDeclaration9** ppDecl) override;
     HRESULT SetFVF(DWORD FVF) override;
     HRESULT GetFVF(DWORD* pFVF) override;
     HRESULT SetStreamSource(UINT StreamNumber, IDirect3DVertexBuffer9* pStreamData, UINT OffsetInBytes,
@@ -87,6 +115,13 @@ public:
 
     // The stored state, as the pipeline sees it.
     const DeviceState& State() const { return state_; }
+    // The capability record the device reports and enforces, fixed at creation.
+    const D3DCAPS9& Caps() const { return caps_; }
+    const std::shared_ptr<DeviceLink>& Link() const { return link_; }
+    // For state blocks: the live state, which Apply changes (marking every group dirty) and Capture
+    // reads, and whether a block is being recorded.
+    DeviceState& MutableState() { return state_; }
+    bool Recording() const { return static_cast<bool>(recording_); }
 
 private:
     // On a pure device the state cannot be read back.
@@ -95,18 +130,33 @@ private:
     // The checks every draw shares: inside a scene, a known primitive type, a count in range, a vertex
     // format set.
     HRESULT CheckDraw(D3DPRIMITIVETYPE type, UINT primitiveCount) const;
-    // Fills request.vertices from stream 0 after checking it is bound, unlocked and wide enough.
-    HRESULT BindStreamZero(DrawRequest* request) const;
+    // Fills request.streams for every stream the layout reads, after checking each is bound,
+    // unlocked and wide enough.
+    HRESULT BindStreams(const InputLayout& layout, DrawRequest* request) const;
+    // The declaration of a vertex format word, made once per device and kept.
+    ComPtr<VertexDeclaration> DeclarationForFvf(DWORD fvf);
+    // What draws read: the vertex format's declaration, or the declaration set.
+    ComPtr<VertexDeclaration> InputDeclaration();
     HRESULT Submit(const DrawRequest& request);
+    // True when the depth-stencil surface is at least as large as the render target.
+    bool DepthCoversTarget() const;
+    // Where Set calls of state write: the block being recorded, or else the live state. Every Set
+    // call also names what it set in RecordedMask(), which is null outside recording.
+    DeviceState& Target() { return recording_ ? recording_->values : state_; }
+    StateMask* RecordedMask() { return recording_ ? &recording_->mask : nullptr; }
 
     Creation creation_;
     D3DPRESENT_PARAMETERS params_;
     std::shared_ptr<DeviceLink> link_;
     ComPtr<Surface> backBuffer_;
-    ComPtr<Surface> depthStencil_;
+    ComPtr<Surface> depthStencil_;  // the current depth-stencil surface, null for none
+    ComPtr<Surface> renderTarget_;  // where draws and Clear write: the back buffer unless set
     DeviceState state_;
     Pipeline pipeline_;
     bool inScene_ = false;
+    D3DCAPS9 caps_;
+    std::unique_ptr<StateRecord> recording_;  // between BeginStateBlock and EndStateBlock
+    std::map<DWORD, ComPtr<VertexDeclaration>> fvfDeclarations_;
 };
 
 }  // namespace qm::d3d9

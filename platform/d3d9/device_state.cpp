@@ -242,6 +242,7 @@ void ResetToDefaults(DeviceState* state, bool autoDepthStencil, UINT width, UINT
     for (StreamBinding& s : state->streams) s = StreamBinding{};
     state->indices.Reset();
     state->fvf = 0;
+    state->declaration.Reset();
     for (auto& t : state->textures) t.Reset();
     state->dirty = kDirtyAll;
 }

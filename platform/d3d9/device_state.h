@@ -11,6 +11,7 @@
 #include "platform/d3d9/caps.h"
 #include "platform/d3d9/d3d9.h"
 #include "platform/d3d9/resources.h"
+#include "platform/d3d9/vertex_declaration.h"
 
 namespace qm::d3d9 {
 
@@ -69,7 +70,10 @@ struct DeviceState {
     std::map<DWORD, LightRecord> lights;
     std::array<StreamBinding, kMaxStreams> streams;
     ComPtr<IndexBuffer> indices;
+    // The vertex format word, or 0 while a declaration made from elements is set.
     DWORD fvf = 0;
+    // The declaration set by SetVertexDeclaration, or made by SetFVF from the format word.
+    ComPtr<VertexDeclaration> declaration;
     std::array<ComPtr<IDirect3DBaseTexture9>, kSamplerSlots> textures;
     std::uint32_t dirty = kDirtyAll;
 };

@@ -79,6 +79,18 @@ bool CallRecorder::ReportedVertexShaderVersion(DWORD* version) const {
     return reportVertexShaderVersion_;
 }
 
+void CallRecorder::ReplaceDeviceCaps(const D3DCAPS9& caps) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    replaceCaps_ = true;
+    caps_ = caps;
+}
+
+bool CallRecorder::ReplacedDeviceCaps(D3DCAPS9* caps) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (replaceCaps_) *caps = caps_;
+    return replaceCaps_;
+}
+
 void CallRecorder::Append(std::string line) {
     std::lock_guard<std::mutex> lock(mutex_);
     lines_.push_back(std::move(line));

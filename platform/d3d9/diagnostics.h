@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/d3d9/d3d9types.h"
+#include "platform/d3d9/d3d9caps.h"
 
 // While a CallRecorder exists it receives one line for every call made on any Direct3D object,
 // device or resource, and for Direct3DCreate9, in the order the calls are made, whether they
@@ -49,6 +49,12 @@ public:
     // GetDeviceCaps of the Direct3D object reports this vertex shader version instead of the
     // device's own, so that callers' choices for shader-capable adapters can be tested.
     void ReportVertexShaderVersion(DWORD version);
+    // Devices created from now on (and GetDeviceCaps of the Direct3D object) report this capability
+    // record instead of the software device's own, and the device enforces it (texture sizes, powers
+    // of two, squareness, aspect ratio, mipmaps, cube and volume textures, dynamic and autogen
+    // textures), so that callers' fallbacks for weaker adapters can be tested. Typically the record
+    // is the device's own with bits taken away.
+    void ReplaceDeviceCaps(const D3DCAPS9& caps);
 
     // Used by the Direct3D objects.
     void Append(std::string line);
@@ -57,6 +63,8 @@ public:
     bool CreateDeviceRefused(D3DDEVTYPE type, DWORD behaviorFlags) const;
     // True, with the version, when ReportVertexShaderVersion was called.
     bool ReportedVertexShaderVersion(DWORD* version) const;
+    // True, with the record, when ReplaceDeviceCaps was called.
+    bool ReplacedDeviceCaps(D3DCAPS9* caps) const;
 
 private:
     mutable std::mutex mutex_;
@@ -66,6 +74,8 @@ private:
     std::vector<std::pair<D3DDEVTYPE, DWORD>> refusedDevices_;
     bool reportVertexShaderVersion_ = false;
     DWORD vertexShaderVersion_ = 0;
+    bool replaceCaps_ = false;
+    D3DCAPS9 caps_{};
     CallRecorder* previous_ = nullptr;
 };
 

@@ -3,17 +3,27 @@
 // took them in, the render targets, and the vertex and index data the call reads.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
+#include "platform/d3d9/clipper.h"
 #include "platform/d3d9/device_state.h"
+#include "platform/d3d9/output_merger.h"
+#include "platform/d3d9/pixel_processing.h"
+#include "platform/d3d9/rasteriser.h"
 #include "platform/d3d9/resources.h"
+#include "platform/d3d9/spans.h"
+#include "platform/d3d9/vertex_declaration.h"
+#include "platform/d3d9/vertex_input.h"
+#include "platform/d3d9/vertex_processing.h"
 
 namespace qm::d3d9 {
 
-// Vertices of stream 0. keepAlive holds the buffer's storage for as long as the draw reads it (null
-// for caller memory of the *UP calls, which is read before the call returns).
+// Vertices of one stream. keepAlive holds the buffer's storage for as long as the draw reads it
+// (null for caller memory of the *UP calls, which is read before the call returns).
 struct VertexSource {
     std::shared_ptr<const ByteBlock> keepAlive;
     const std::byte* data = nullptr;
@@ -42,8 +52,8 @@ struct DrawRequest {
     UINT minVertexIndex = 0;
     UINT numVertices = 0;
     UINT firstIndex = 0;
-    DWORD fvf = 0;
-    VertexSource vertices;
+    ComPtr<VertexDeclaration> declaration;  // the vertex layout, kept alive for the draw
+    std::array<VertexSource, kMaxStreams> streams;  // those the layout reads are set
     IndexSource indices;
 };
 
@@ -57,10 +67,61 @@ struct RenderTargets {
 // processing (after interpolation, before the depth, alpha and blend stages) a pixel shader's.
 class Pipeline {
 public:
+    Pipeline();
+
     // Draws the request into the targets. dirtyGroups names the state groups changed since the last
-    // draw that returned success; the device clears them on success.
+    // draw that returned success; the device clears them on success. Primitives naming a vertex
+    // outside the vertex source are skipped; nothing is read outside a source.
     HRESULT Draw(const DeviceState& state, std::uint32_t dirtyGroups, const RenderTargets& targets,
                  const DrawRequest& request);
+
+private:
+    // A processed vertex with its outcode and, when inside every clip plane, its screen position.
+    struct CachedVertex {
+        ProcessedVertex processed;
+        ScreenVertex screen;
+        std::uint32_t outcode;
+    };
+
+    // The processed vertex of a vertex index, from a direct-mapped cache that keeps the memory of a
+    // draw bounded whatever its size. `position` (0-2) is the vertex's place in its primitive, so
+    // that the vertices of one primitive never evict each other.
+    const CachedVertex& Vertex(std::uint64_t index, int position);
+    void BeginPrimitive() { pinnedCount_ = 0; }
+    void Project(const ProcessedVertex& in, ScreenVertex* out) const;
+    void DrawTriangle(const CachedVertex* a, const CachedVertex* b, const CachedVertex* c);
+    void DrawScreenTriangle(const ScreenVertex& a, const ScreenVertex& b, const ScreenVertex& c);
+    void DrawLine(const CachedVertex* a, const CachedVertex* b, bool lastPixel);
+    void DrawPoint(const CachedVertex* v);
+
+    const InputLayout* layout_ = nullptr;
+    const VertexDeclaration* lastDeclaration_ = nullptr;
+    std::uint32_t pendingDirty_ = kDirtyAll;  // state groups changed since the stages last took them in
+    VertexProcessor vertexProcessor_;
+    Clipper clipper_;
+    Rasteriser rasteriser_;
+    PixelProcessor pixelProcessor_;
+    OutputMerger outputMerger_;
+
+    // Per draw.
+    std::array<StreamView, kMaxStreams> streams_{};
+    int varyingCount_ = kTexCoordSlot;
+    std::uint32_t texCoordSetMask_ = 0;
+    float viewportX_ = 0.0f, viewportY_ = 0.0f, halfWidth_ = 0.0f, halfHeight_ = 0.0f;
+    float minZ_ = 0.0f, depthRange_ = 1.0f;
+    DWORD cullMode_ = D3DCULL_CCW;
+    DWORD fillMode_ = D3DFILL_SOLID;
+    bool flatShading_ = false;
+    bool pointSprites_ = false;
+    SpanContext spanContext_;
+
+    static constexpr std::size_t kCacheSize = 1024;
+    std::vector<CachedVertex> cache_;
+    std::vector<std::uint64_t> cacheTags_;  // vertex index + 1 held by each entry, 0 when empty
+    std::array<CachedVertex, 3> spare_{};   // for vertices whose entry a primitive already uses
+    std::array<std::size_t, 3> pinned_{};
+    int pinnedCount_ = 0;
+    InputVertex input_{};
 };
 
 }  // namespace qm::d3d9

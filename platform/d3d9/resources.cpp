@@ -79,15 +79,6 @@ HRESULT PrivateDataStore::Free(REFGUID guid) {
 
 namespace {
 
-struct FormatSize {
-    D3DFORMAT format;
-    UINT bytes;
-};
-constexpr FormatSize kSurfaceFormats[] = {
-    {D3DFMT_A8R8G8B8, 4}, {D3DFMT_X8R8G8B8, 4}, {D3DFMT_D16, 2}, {D3DFMT_D16_LOCKABLE, 2},
-    {D3DFMT_D24S8, 4},    {D3DFMT_D24X8, 4},    {D3DFMT_D32, 4},
-};
-
 constexpr DWORD kSurfaceLockFlags =
     D3DLOCK_READONLY | D3DLOCK_DISCARD | D3DLOCK_NOSYSLOCK | D3DLOCK_DONOTWAIT | D3DLOCK_NO_DIRTY_UPDATE;
 constexpr DWORD kBufferLockFlags = D3DLOCK_READONLY | D3DLOCK_DISCARD | D3DLOCK_NOOVERWRITE | D3DLOCK_NOSYSLOCK |
@@ -96,35 +87,61 @@ constexpr DWORD kBufferLockFlags = D3DLOCK_READONLY | D3DLOCK_DISCARD | D3DLOCK_
 }  // namespace
 
 UINT BytesPerPixel(D3DFORMAT format) {
-    for (const FormatSize& f : kSurfaceFormats) {
-        if (f.format == format) return f.bytes;
-    }
-    return 0;
+    const FormatInfo* info = FindFormat(format);
+    if (info == nullptr || info->blockWidth != 1 || info->blockHeight != 1) return 0;
+    return info->blockBytes;
 }
 
 ComPtr<Surface> Surface::Create(std::shared_ptr<DeviceLink> link, UINT width, UINT height, D3DFORMAT format,
                                 DWORD usage) {
-    UINT bytes = BytesPerPixel(format);
-    if (bytes == 0 || width == 0 || height == 0) return nullptr;
-    std::shared_ptr<ByteBlock> pixels = ByteBlock::Allocate(static_cast<std::size_t>(width) * height * bytes);
-    if (!pixels) return nullptr;
-    return MakeRef<Surface>(std::move(link), width, height, format, usage, std::move(pixels));
+    Desc desc;
+    desc.width = width;
+    desc.height = height;
+    desc.format = format;
+    desc.usage = usage;
+    return Create(std::move(link), desc, nullptr);
 }
 
-Surface::Surface(std::shared_ptr<DeviceLink> link, UINT width, UINT height, D3DFORMAT format, DWORD usage,
-                 std::shared_ptr<ByteBlock> pixels)
+ComPtr<Surface> Surface::Create(std::shared_ptr<DeviceLink> link, const Desc& desc, IUnknown* container) {
+    const FormatInfo* info = FindFormat(desc.format);
+    if (info == nullptr || desc.width == 0 || desc.height == 0) return nullptr;
+    std::size_t pitch = RowPitch(*info, desc.width);
+    std::size_t rows = BlockRows(*info, desc.height);
+    if (pitch > UINT32_MAX || rows > SIZE_MAX / pitch) return nullptr;
+    std::shared_ptr<ByteBlock> pixels = ByteBlock::Allocate(pitch * rows);
+    if (!pixels) return nullptr;
+    return MakeRef<Surface>(std::move(link), desc, info, std::move(pixels), container);
+}
+
+Surface::Surface(std::shared_ptr<DeviceLink> link, const Desc& desc, const FormatInfo* info,
+                 std::shared_ptr<ByteBlock> pixels, IUnknown* container)
     : ResourceObject(std::move(link)),
-      width_(width),
-      height_(height),
-      format_(format),
-      usage_(usage),
-      pitch_(width * BytesPerPixel(format)),
-      pixels_(std::move(pixels)) {}
+      desc_(desc),
+      info_(info),
+      pitch_(static_cast<UINT>(RowPitch(*info, desc.width))),
+      pixels_(std::move(pixels)),
+      container_(container) {}
+
+ULONG Surface::AddRef() {
+    ULONG refs = ResourceObject::AddRef();
+    // The container holds one reference; the first one beyond it keeps the container alive.
+    if (refs == 2 && container_ != nullptr) container_->AddRef();
+    return refs;
+}
+
+ULONG Surface::Release() {
+    IUnknown* container = container_;
+    ULONG refs = ResourceObject::Release();
+    // Releasing the container may destroy it and with it this surface; nothing is touched after.
+    if (refs == 1 && container != nullptr) container->Release();
+    return refs;
+}
 
 HRESULT Surface::GetContainer(REFIID riid, void** ppContainer) {
     RecordCall("GetContainer", riid, ppContainer);
     if (ppContainer == nullptr) return D3DERR_INVALIDCALL;
     *ppContainer = nullptr;
+    if (container_ != nullptr) return container_->QueryInterface(riid, ppContainer);
     if (!Link() || Link()->device == nullptr) return D3DERR_INVALIDCALL;
     return Link()->device->QueryInterface(riid, ppContainer);
 }
@@ -132,33 +149,41 @@ HRESULT Surface::GetContainer(REFIID riid, void** ppContainer) {
 HRESULT Surface::GetDesc(D3DSURFACE_DESC* pDesc) {
     RecordCall("GetDesc", pDesc);
     if (pDesc == nullptr) return D3DERR_INVALIDCALL;
-    *pDesc = D3DSURFACE_DESC{format_, D3DRTYPE_SURFACE, usage_, D3DPOOL_DEFAULT, D3DMULTISAMPLE_NONE, 0, width_,
-                             height_};
+    *pDesc = D3DSURFACE_DESC{desc_.format, D3DRTYPE_SURFACE, desc_.usage, desc_.pool, D3DMULTISAMPLE_NONE, 0,
+                             desc_.width, desc_.height};
     return D3D_OK;
 }
 
 HRESULT Surface::LockRect(D3DLOCKED_RECT* pLockedRect, const RECT* pRect, DWORD Flags) {
     RecordCall("LockRect", pLockedRect, pRect, Flags);
+    return LockArea(pLockedRect, pRect, Flags);
+}
+
+HRESULT Surface::LockArea(D3DLOCKED_RECT* pLockedRect, const RECT* pRect, DWORD Flags) {
     if (pLockedRect == nullptr || (Flags & ~kSurfaceLockFlags) != 0) return D3DERR_INVALIDCALL;
-    if (locked_) return D3DERR_INVALIDCALL;
-    RECT area{0, 0, static_cast<LONG>(width_), static_cast<LONG>(height_)};
+    if (locked_ || !desc_.lockable || (info_->use & kFormatLockable) == 0) return D3DERR_INVALIDCALL;
+    RECT area{0, 0, static_cast<LONG>(desc_.width), static_cast<LONG>(desc_.height)};
     if (pRect != nullptr) {
-        if (pRect->left < 0 || pRect->top < 0 || pRect->left >= pRect->right || pRect->top >= pRect->bottom ||
-            pRect->right > area.right || pRect->bottom > area.bottom) {
-            return D3DERR_INVALIDCALL;
-        }
+        if (!ValidBlockRect(*info_, desc_.width, desc_.height, *pRect)) return D3DERR_INVALIDCALL;
         area = *pRect;
     }
     locked_ = true;
+    lockedForWriting_ = (Flags & D3DLOCK_READONLY) == 0;
     pLockedRect->Pitch = static_cast<INT>(pitch_);
-    pLockedRect->pBits = Row(static_cast<UINT>(area.top)) + static_cast<std::size_t>(area.left) * BytesPerPixel(format_);
+    pLockedRect->pBits = Row(static_cast<UINT>(area.top) / info_->blockHeight) +
+                         static_cast<std::size_t>(area.left) / info_->blockWidth * info_->blockBytes;
     return D3D_OK;
 }
 
 HRESULT Surface::UnlockRect() {
     RecordCall("UnlockRect");
+    return UnlockArea();
+}
+
+HRESULT Surface::UnlockArea() {
     if (!locked_) return D3DERR_INVALIDCALL;
     locked_ = false;
+    if (lockedForWriting_) MarkChanged();
     return D3D_OK;
 }
 

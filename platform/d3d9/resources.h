@@ -3,12 +3,14 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 #include <memory>
 #include <utility>
 #include <vector>
 
 #include "platform/d3d9/d3d9.h"
+#include "platform/d3d9/formats.h"
 #include "platform/d3d9/recording.h"
 
 namespace qm::d3d9 {
@@ -126,42 +128,72 @@ private:
     DWORD priority_ = 0;
 };
 
-// Bytes per pixel of the formats surfaces are made in; 0 for any other format.
+// Bytes per pixel of a format with one-pixel blocks that the device knows; 0 for any other format.
 UINT BytesPerPixel(D3DFORMAT format);
 
-// A 2D block of pixels in the default pool: the back buffer or the depth buffer. Every surface can
-// be locked, depth formats included.
+// A 2D block of pixels: the back buffer, the depth buffer, a render target, an off-screen plain
+// surface, or one level (of one face) of a texture. A texture's surfaces live as long as the texture
+// and share its lifetime the platform's way: while anyone but the texture holds a surface, the
+// surface holds a reference to its texture.
 class Surface final : public ResourceObject<Surface, IDirect3DSurface9> {
 public:
     static constexpr D3DRESOURCETYPE kResourceType = D3DRTYPE_SURFACE;
 
-    // Null when out of memory. The format must have BytesPerPixel > 0 and the sides must be > 0.
+    struct Desc {
+        UINT width = 0;
+        UINT height = 0;
+        D3DFORMAT format = D3DFMT_UNKNOWN;
+        DWORD usage = 0;
+        D3DPOOL pool = D3DPOOL_DEFAULT;
+        bool lockable = true;
+    };
+
+    // A default-pool surface of the device (back buffer, depth buffer). Null when out of memory.
+    // The format must be known to the format table and the sides must be > 0.
     static ComPtr<Surface> Create(std::shared_ptr<DeviceLink> link, UINT width, UINT height, D3DFORMAT format,
                                   DWORD usage);
-    Surface(std::shared_ptr<DeviceLink> link, UINT width, UINT height, D3DFORMAT format, DWORD usage,
-            std::shared_ptr<ByteBlock> pixels);
+    // Any surface; container is the texture the surface is a level of, or null. Null when out of
+    // memory or the size overflows.
+    static ComPtr<Surface> Create(std::shared_ptr<DeviceLink> link, const Desc& desc, IUnknown* container);
+    Surface(std::shared_ptr<DeviceLink> link, const Desc& desc, const FormatInfo* info,
+            std::shared_ptr<ByteBlock> pixels, IUnknown* container);
 
+    ULONG AddRef() override;
+    ULONG Release() override;
+    // The texture for a texture level (asked for by its interface), else the device.
     HRESULT GetContainer(REFIID riid, void** ppContainer) override;
     HRESULT GetDesc(D3DSURFACE_DESC* pDesc) override;
     HRESULT LockRect(D3DLOCKED_RECT* pLockedRect, const RECT* pRect, DWORD Flags) override;
     HRESULT UnlockRect() override;
+    // LockRect and UnlockRect without recording, for the texture calls that lock a level.
+    HRESULT LockArea(D3DLOCKED_RECT* lockedRect, const RECT* rect, DWORD flags);
+    HRESULT UnlockArea();
 
-    D3DPOOL Pool() const { return D3DPOOL_DEFAULT; }
-    UINT Width() const { return width_; }
-    UINT Height() const { return height_; }
-    D3DFORMAT Format() const { return format_; }
+    D3DPOOL Pool() const { return desc_.pool; }
+    DWORD Usage() const { return desc_.usage; }
+    UINT Width() const { return desc_.width; }
+    UINT Height() const { return desc_.height; }
+    D3DFORMAT Format() const { return desc_.format; }
+    const FormatInfo& Info() const { return *info_; }
+    // Bytes from one row of blocks (one pixel row for most formats) to the next.
     UINT Pitch() const { return pitch_; }
-    std::byte* Row(UINT y) const { return pixels_->Data() + static_cast<std::size_t>(y) * pitch_; }
+    std::byte* Row(UINT blockRow) const { return pixels_->Data() + static_cast<std::size_t>(blockRow) * pitch_; }
     bool Locked() const { return locked_; }
+    bool HasContainer() const { return container_ != nullptr; }
+    // Counts changes of the pixels: every unlock that could have written and every copy the device
+    // makes into the surface, so that data derived from the pixels knows when to rebuild.
+    std::uint32_t Version() const { return version_; }
+    void MarkChanged() { ++version_; }
 
 private:
-    UINT width_;
-    UINT height_;
-    D3DFORMAT format_;
-    DWORD usage_;
+    Desc desc_;
+    const FormatInfo* info_;
     UINT pitch_;
     std::shared_ptr<ByteBlock> pixels_;
+    IUnknown* container_;  // not held: the container holds its surfaces
     bool locked_ = false;
+    bool lockedForWriting_ = false;
+    std::uint32_t version_ = 0;
 };
 
 // The storage and lock rules shared by vertex and index buffers (see IDirect3DVertexBuffer9::Lock).

@@ -15,17 +15,17 @@ namespace {
 using d3d9test::CapturingWindow;
 using d3d9test::MakeDevice;
 
-// A texture stand-in: textures are made elsewhere, the device only binds them.
-class ProbeTexture final : public qm::d3d9::ResourceObject<ProbeTexture, IDirect3DBaseTexture9> {
+// An object that notes its own destruction, to be held as private data.
+class Probe final : public RefCounted<Probe, IUnknown> {
 public:
-    static constexpr D3DRESOURCETYPE kResourceType = D3DRTYPE_TEXTURE;
-    explicit ProbeTexture(bool* destroyed) : ResourceObject(nullptr), destroyed_(destroyed) {}
-    ~ProbeTexture() { *destroyed_ = true; }
-    D3DPOOL Pool() const { return D3DPOOL_MANAGED; }
+    explicit Probe(bool* destroyed) : destroyed_(destroyed) {}
+    ~Probe() { *destroyed_ = true; }
 
 private:
     bool* destroyed_;
 };
+
+constexpr GUID kProbeTag = {0x6A0D3A11, 0x27B4, 0x4C1E, {0x9B, 0x52, 0x10, 0x33, 0x71, 0xE4, 0x0C, 0x5D}};
 
 ULONG Count(IUnknown* object) {
     object->AddRef();
@@ -196,10 +196,19 @@ TEST(D3d9Buffers, BoundResourcesAreHeldByTheDevice) {
     device->GetIndices(gotIndices.ReleaseAndGetAddressOf());
     EXPECT_EQ(gotIndices.Get(), ib.Get());
 
+    // The texture carries a probe as private data, which goes when the texture goes.
     bool textureGone = false;
-    ComPtr<ProbeTexture> texture = MakeRef<ProbeTexture>(&textureGone);
+    ComPtr<IDirect3DTexture9> texture;
+    ASSERT_EQ(device->CreateTexture(4, 4, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, texture.ReleaseAndGetAddressOf(),
+                                    nullptr),
+              D3D_OK);
+    {
+        ComPtr<Probe> probe = MakeRef<Probe>(&textureGone);
+        IUnknown* asUnknown = probe.Get();
+        ASSERT_EQ(texture->SetPrivateData(kProbeTag, &asUnknown, sizeof asUnknown, D3DSPD_IUNKNOWN), D3D_OK);
+    }
     ASSERT_EQ(device->SetTexture(3, texture.Get()), D3D_OK);
-    EXPECT_EQ(texture->RefCount(), 2u);
+    EXPECT_EQ(Count(texture.Get()), 2u);
     ComPtr<IDirect3DBaseTexture9> gotTexture;
     device->GetTexture(3, gotTexture.ReleaseAndGetAddressOf());
     EXPECT_EQ(gotTexture.Get(), texture.Get());
@@ -207,7 +216,7 @@ TEST(D3d9Buffers, BoundResourcesAreHeldByTheDevice) {
     device->GetTexture(4, gotTexture.ReleaseAndGetAddressOf());
     EXPECT_EQ(gotTexture.Get(), nullptr);
     EXPECT_EQ(device->SetTexture(16, texture.Get()), D3DERR_INVALIDCALL);
-    EXPECT_EQ(texture->RefCount(), 2u);
+    EXPECT_EQ(Count(texture.Get()), 2u);
 
     // Buffers of another device are refused.
     ComPtr<IDirect3DDevice9> other = MakeDevice(window.Handle());
@@ -255,7 +264,7 @@ TEST(D3d9Buffers, ResourcesKnowTheirDeviceAndKeepPrivateData) {
     ASSERT_EQ(vb->GetPrivateData(kTag, out, &size), D3D_OK);
     EXPECT_STREQ(out, "quad");
     bool gone = false;
-    ComPtr<ProbeTexture> probe = MakeRef<ProbeTexture>(&gone);
+    ComPtr<Probe> probe = MakeRef<Probe>(&gone);
     IUnknown* asUnknown = probe.Get();
     ASSERT_EQ(vb->SetPrivateData(kTag, &asUnknown, sizeof asUnknown, D3DSPD_IUNKNOWN), D3D_OK);
     EXPECT_EQ(probe->RefCount(), 2u);
@@ -283,16 +292,16 @@ TEST(D3d9Draws, AreValidatedThenLeftToThePipeline) {
     device->SetStreamSource(0, quad.Get(), 0, 28);
     EXPECT_EQ(device->DrawPrimitive(D3DPT_TRIANGLESTRIP, 0, 2), D3DERR_INVALIDCALL);  // no vertex format
     device->SetFVF(kQuadFvf);
-    EXPECT_EQ(device->DrawPrimitive(D3DPT_TRIANGLESTRIP, 0, 2), D3DERR_NOTAVAILABLE);
+    EXPECT_EQ(device->DrawPrimitive(D3DPT_TRIANGLESTRIP, 0, 2), D3D_OK);
     EXPECT_EQ(device->DrawPrimitive(D3DPT_TRIANGLESTRIP, 1, 2), D3DERR_INVALIDCALL);  // a fifth vertex
     EXPECT_EQ(device->DrawPrimitive(D3DPT_TRIANGLELIST, 0, 2), D3DERR_INVALIDCALL);   // six vertices
-    EXPECT_EQ(device->DrawPrimitive(D3DPT_POINTLIST, 3, 1), D3DERR_NOTAVAILABLE);     // the last vertex
+    EXPECT_EQ(device->DrawPrimitive(D3DPT_POINTLIST, 3, 1), D3D_OK);     // the last vertex
     EXPECT_EQ(device->DrawPrimitive(D3DPT_POINTLIST, 0, 0), D3DERR_INVALIDCALL);
     EXPECT_EQ(device->DrawPrimitive(static_cast<D3DPRIMITIVETYPE>(7), 0, 1), D3DERR_INVALIDCALL);
     EXPECT_EQ(device->DrawPrimitive(D3DPT_POINTLIST, 0xFFFFFFFFu, 1), D3DERR_INVALIDCALL);
     device->SetStreamSource(0, quad.Get(), 28, 28);  // an offset of one vertex leaves three
     EXPECT_EQ(device->DrawPrimitive(D3DPT_POINTLIST, 0, 4), D3DERR_INVALIDCALL);
-    EXPECT_EQ(device->DrawPrimitive(D3DPT_POINTLIST, 0, 3), D3DERR_NOTAVAILABLE);
+    EXPECT_EQ(device->DrawPrimitive(D3DPT_POINTLIST, 0, 3), D3D_OK);
     device->SetStreamSource(0, quad.Get(), 0, 16);  // narrower than the format's 28 bytes
     EXPECT_EQ(device->DrawPrimitive(D3DPT_POINTLIST, 0, 1), D3DERR_INVALIDCALL);
     device->SetStreamSource(0, quad.Get(), 0, 28);
@@ -306,17 +315,17 @@ TEST(D3d9Draws, AreValidatedThenLeftToThePipeline) {
     device->CreateIndexBuffer(12, 0, D3DFMT_INDEX16, D3DPOOL_DEFAULT, ib.ReleaseAndGetAddressOf(), nullptr);
     EXPECT_EQ(device->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 0, 4, 0, 2), D3DERR_INVALIDCALL);  // no indices
     device->SetIndices(ib.Get());
-    EXPECT_EQ(device->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 0, 4, 0, 2), D3DERR_NOTAVAILABLE);
+    EXPECT_EQ(device->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 0, 4, 0, 2), D3D_OK);
     EXPECT_EQ(device->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 0, 4, 1, 2), D3DERR_INVALIDCALL);  // 7th index
     EXPECT_EQ(device->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 1, 0, 4, 0, 2), D3DERR_INVALIDCALL);  // 5th vertex
-    EXPECT_EQ(device->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, -1, 1, 4, 0, 2), D3DERR_NOTAVAILABLE);
+    EXPECT_EQ(device->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, -1, 1, 4, 0, 2), D3D_OK);
     EXPECT_EQ(device->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, -2, 1, 4, 0, 2), D3DERR_INVALIDCALL);
     EXPECT_EQ(device->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 0, 0, 0, 2), D3DERR_INVALIDCALL);
 
     // Draws from caller memory leave stream 0 (and for indexed draws the indices) unbound.
     const float vertices[4 * 7] = {};
     const std::uint16_t indices[6] = {0, 1, 2, 2, 1, 3};
-    EXPECT_EQ(device->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, vertices, 28), D3DERR_NOTAVAILABLE);
+    EXPECT_EQ(device->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, vertices, 28), D3D_OK);
     ComPtr<IDirect3DVertexBuffer9> stream;
     UINT offset = 0, stride = 0;
     device->GetStreamSource(0, stream.ReleaseAndGetAddressOf(), &offset, &stride);
@@ -325,7 +334,7 @@ TEST(D3d9Draws, AreValidatedThenLeftToThePipeline) {
     EXPECT_EQ(device->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, nullptr, 28), D3DERR_INVALIDCALL);
     EXPECT_EQ(device->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, vertices, 20), D3DERR_INVALIDCALL);
     EXPECT_EQ(device->DrawIndexedPrimitiveUP(D3DPT_TRIANGLELIST, 0, 4, 2, indices, D3DFMT_INDEX16, vertices, 28),
-              D3DERR_NOTAVAILABLE);
+              D3D_OK);
     ComPtr<IDirect3DIndexBuffer9> boundIndices;
     device->GetIndices(boundIndices.ReleaseAndGetAddressOf());
     EXPECT_EQ(boundIndices.Get(), nullptr);
