@@ -7,7 +7,8 @@ packages=(
   g++ cmake ninja-build pkg-config binutils
   libgtest-dev libgmock-dev libbenchmark-dev
   zlib1g-dev libpng-dev libjpeg-dev
-  libfreetype-dev libfontconfig-dev
+  libfreetype-dev libfontconfig-dev fonts-ipafont-gothic fonts-dejavu-core
+  libosmesa6-dev libassimp-dev libsquish-dev
   liblua5.4-dev libsdl2-dev
   clang python3
 )
