@@ -9,22 +9,25 @@
 
 namespace qm {
 
-// Records owned by the model, particle and shader tables. Their contents belong to model loading,
-// particles and shaders; until those exist the tables stay empty.
+// Records owned by the model, particle and shader tables; their contents belong to model loading,
+// particles and shaders.
 struct ModelEntry;
 struct ParticleSystem;
 struct ShaderEntry;
 struct FontHandle;
 
-struct ModelEntryDeleter {
-    void operator()(ModelEntry* entry) const;
+// The tables own their records through a deleter that the subsystem which made the record fills in,
+// so the engine core destroys them without depending on the subsystems above it.
+template <class Record>
+struct RecordDeleter {
+    void (*destroy)(Record*) = nullptr;
+    void operator()(Record* record) const {
+        if (destroy != nullptr) destroy(record);
+    }
 };
-struct ParticleSystemDeleter {
-    void operator()(ParticleSystem* system) const;
-};
-struct ShaderEntryDeleter {
-    void operator()(ShaderEntry* entry) const;
-};
+using ModelEntryDeleter = RecordDeleter<ModelEntry>;
+using ParticleSystemDeleter = RecordDeleter<ParticleSystem>;
+using ShaderEntryDeleter = RecordDeleter<ShaderEntry>;
 
 using ModelTable = KeyedTable<std::unique_ptr<ModelEntry, ModelEntryDeleter>>;
 using ParticleTable = KeyedTable<std::unique_ptr<ParticleSystem, ParticleSystemDeleter>>;

@@ -6,6 +6,7 @@
 #include "engine/camera.h"
 #include "engine/device.h"
 #include "engine/lights.h"
+#include "engine/media/particles.h"
 #include "engine/script_math.h"
 #include "engine/states.h"
 
@@ -103,9 +104,9 @@ QM_EXPORT(SetTexture) { return NotBuilt(); }
 QM_EXPORT(DrawSprite) { return NotBuilt(); }
 QM_EXPORT(SetFont) { return NotBuilt(); }
 QM_EXPORT(PrintText) { return NotBuilt(); }
-QM_EXPORT(AddParticle) { return NotBuilt(); }
-QM_EXPORT(UpdateParticle) { return NotBuilt(); }
-QM_EXPORT(DrawParticle) { return NotBuilt(); }
+QM_EXPORT(AddParticle) { return Guard([&] { return qm::AddParticleEntry(Words(w1), Int(w2)); }); }
+QM_EXPORT(UpdateParticle) { return Guard([&] { return qm::UpdateParticleEntry(Int(w1)); }); }
+QM_EXPORT(DrawParticle) { return Guard([&] { return qm::DrawParticleEntry(Int(w1)); }); }
 QM_EXPORT(LoadShader) { return NotBuilt(); }
 QM_EXPORT(SelectShader) { return NotBuilt(); }
 QM_EXPORT(SelectTechnique) { return NotBuilt(); }
