@@ -166,6 +166,7 @@ Device::Device(Creation creation, const D3DPRESENT_PARAMETERS& params, std::shar
     link_->device = this;
     caps_ = ReportedDeviceCaps(creation_.type);
     ResetToDefaults(&state_, static_cast<bool>(depthStencil_), params_.BackBufferWidth, params_.BackBufferHeight);
+    pipeline_.SetThreadCount(DeviceThreadCount());
 }
 
 Device::~Device() { link_->device = nullptr; }

@@ -40,6 +40,11 @@ bool Culled(DWORD cullMode, float area) {
 
 Pipeline::Pipeline() : cache_(kCacheSize), cacheTags_(kCacheSize, 0) {}
 
+void Pipeline::SetThreadCount(int count) {
+    if (count == ThreadCount()) return;
+    workers_ = count > 1 ? std::make_unique<SpanWorkers>(count) : nullptr;
+}
+
 HRESULT Pipeline::Draw(const DeviceState& state, std::uint32_t dirtyGroups, const RenderTargets& targets,
                        const DrawRequest& request) {
     if (targets.colour == nullptr || !request.declaration) return D3DERR_INVALIDCALL;
@@ -98,8 +103,14 @@ HRESULT Pipeline::Draw(const DeviceState& state, std::uint32_t dirtyGroups, cons
     // Untextured plain shading reads only the diffuse colour: the other planes need no set-up.
     const FastShade& fast = pixelProcessor_.Fast();
     int planes = fast.kind == ShadeKind::kUntextured && !fast.specularAdd ? kSpecularSlot : varyingCount_;
-    rasteriser_.Prepare(static_cast<int>(left), static_cast<int>(top), static_cast<int>(right),
-                        static_cast<int>(bottom), planes, span, &spanContext_);
+    if (workers_) {
+        workers_->Begin(span, &spanContext_, planes);
+        rasteriser_.Prepare(static_cast<int>(left), static_cast<int>(top), static_cast<int>(right),
+                            static_cast<int>(bottom), planes, &SpanWorkers::Record, workers_.get());
+    } else {
+        rasteriser_.Prepare(static_cast<int>(left), static_cast<int>(top), static_cast<int>(right),
+                            static_cast<int>(bottom), planes, span, &spanContext_);
+    }
     std::fill(cacheTags_.begin(), cacheTags_.end(), 0);
 
     // The vertex index of the n-th vertex the primitives use, or -1 when it lies outside the source.
@@ -165,6 +176,7 @@ HRESULT Pipeline::Draw(const DeviceState& state, std::uint32_t dirtyGroups, cons
             }
             break;
     }
+    if (workers_) workers_->Finish();
     return D3D_OK;
 }
 

@@ -15,6 +15,7 @@
 #include "platform/d3d9/pixel_processing.h"
 #include "platform/d3d9/rasteriser.h"
 #include "platform/d3d9/resources.h"
+#include "platform/d3d9/span_workers.h"
 #include "platform/d3d9/spans.h"
 #include "platform/d3d9/vertex_declaration.h"
 #include "platform/d3d9/vertex_input.h"
@@ -75,6 +76,11 @@ public:
     HRESULT Draw(const DeviceState& state, std::uint32_t dirtyGroups, const RenderTargets& targets,
                  const DrawRequest& request);
 
+    // Threads that shade pixels: 1 shades on the calling thread; more start that many workers (see
+    // SpanWorkers). Every draw is complete when Draw returns, whatever the count.
+    void SetThreadCount(int count);
+    int ThreadCount() const { return workers_ ? workers_->Count() : 1; }
+
 private:
     // A processed vertex with its outcode and, when inside every clip plane, its screen position.
     struct CachedVertex {
@@ -122,6 +128,7 @@ private:
     std::array<std::size_t, 3> pinned_{};
     int pinnedCount_ = 0;
     InputVertex input_{};
+    std::unique_ptr<SpanWorkers> workers_;
 };
 
 }  // namespace qm::d3d9

@@ -260,10 +260,11 @@ void PixelProcessor::Reduce(const DeviceState& state) {
     fast_.alpha = static_cast<ShadeTerm>(alpha);
     auto usesTexel = [](ShadeTerm t) { return t == ShadeTerm::kTexel || t == ShadeTerm::kProduct; };
     if (usesTexel(fast_.colour) || usesTexel(fast_.alpha)) {
-        fast_.kind = ShadeKind::kTextured;
         fast_.sampler = &stages_[0].sampler;
         fast_.coordSlot = stages_[0].coordSlot;
         fast_.needsLod = stages_[0].samplerNeedsLod;
+        bool direct = !fast_.needsLod && fast_.sampler->direct.texels != nullptr;
+        fast_.kind = direct ? ShadeKind::kTexturedDirect : ShadeKind::kTextured;
     } else {
         fast_.kind = ShadeKind::kUntextured;
     }

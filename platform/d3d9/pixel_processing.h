@@ -28,14 +28,15 @@ using StageOpFn = void (*)(const StageArgs& args, float* out, int begin, int end
 
 // How a draw's stages reduce when they are one plain stage (or none): the colour and the alpha are
 // each the diffuse value, the texel, their product, or one (an unbound texture reads opaque white).
-enum class ShadeKind { kUntextured, kTextured, kGeneral };
+// kTexturedDirect is kTextured reading the texels itself (the sampler's DirectTexels).
+enum class ShadeKind { kUntextured, kTextured, kTexturedDirect, kGeneral };
 enum class ShadeTerm { kOne, kDiffuse, kTexel, kProduct };
 struct FastShade {
     ShadeKind kind = ShadeKind::kGeneral;
     ShadeTerm colour = ShadeTerm::kDiffuse;
     ShadeTerm alpha = ShadeTerm::kDiffuse;
-    const Sampler* sampler = nullptr;  // kTextured: stage 0's sampler
-    int coordSlot = kTexCoordSlot;     // kTextured: the varying slot of its coordinates
+    const Sampler* sampler = nullptr;  // kTextured, kTexturedDirect: stage 0's sampler
+    int coordSlot = kTexCoordSlot;     // kTextured, kTexturedDirect: the varying slot of its coordinates
     bool needsLod = false;             // kTextured: whether the sampler reads the level of detail
     bool specularAdd = false;
 };

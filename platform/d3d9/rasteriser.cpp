@@ -89,6 +89,7 @@ void Rasteriser::DrawTriangle(const ScreenVertex& a, const ScreenVertex& b, cons
             makePlane(v[0]->varyings[i], v[1]->varyings[i], v[2]->varyings[i]);
     }
     setup_.frontFace = clockwise;  // front faces are clockwise, as the default culling assumes
+    setup_.serial = ++serial_;
 
     // Per edge and row, the first (A > 0) or last (A < 0) pixel inside is a quotient N / D of an
     // exact numerator that changes by a fixed amount per row; quotient and remainder are stepped
@@ -172,6 +173,7 @@ void Rasteriser::DrawLine(const ScreenVertex& a, const ScreenVertex& b, bool las
         setup_.invW = Plane{a.invW, 0.0f, 0.0f};
         for (int i = 0; i < varyingCount_; ++i) setup_.varyings[static_cast<std::size_t>(i)] = Plane{a.varyings[i], 0.0f, 0.0f};
         setup_.frontFace = true;
+        setup_.serial = ++serial_;
         span_(context_, setup_, static_cast<int>(py), static_cast<int>(px), static_cast<int>(px) + 1);
         return;
     }
@@ -213,6 +215,7 @@ void Rasteriser::DrawLine(const ScreenVertex& a, const ScreenVertex& b, bool las
         setup_.varyings[static_cast<std::size_t>(i)] = makePlane(a.varyings[i], b.varyings[i]);
     }
     setup_.frontFace = true;
+    setup_.serial = ++serial_;
     for (std::int64_t major = first;; major += step) {
         double minor = minorStart + (static_cast<double>(major) - start) * slope;
         auto minorPixel = static_cast<std::int64_t>(std::floor(minor + 0.5));

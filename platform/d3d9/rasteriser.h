@@ -28,6 +28,7 @@ struct PrimitiveSetup {
     Plane invW{};
     std::array<Plane, kMaxVaryings> varyings{};
     bool frontFace = true;
+    std::uint64_t serial = 0;  // changes with every primitive set up, so that copies can be told apart
 };
 
 // Draws the pixels [x0, x1) of row y.
@@ -51,6 +52,7 @@ private:
     SpanFn span_ = nullptr;
     void* context_ = nullptr;
     PrimitiveSetup setup_;
+    std::uint64_t serial_ = 0;
 };
 
 }  // namespace qm::d3d9

@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "platform/d3d9/device_state.h"
+#include "platform/d3d9/simd4.h"
 #include "platform/d3d9/textures.h"
 
 namespace qm::d3d9 {
@@ -39,6 +40,8 @@ int FloorToInt(float f) {
 template <DWORD Mode>
 int Address(int i, int n) {
     if constexpr (Mode == D3DTADDRESS_WRAP) {
+        // Powers of two wrap by mask (the same result as the remainder below, without a division).
+        if ((n & (n - 1)) == 0) return i & (n - 1);
         int m = i % n;
         return m < 0 ? m + n : m;
     } else if constexpr (Mode == D3DTADDRESS_MIRROR) {
@@ -79,15 +82,35 @@ struct Bgra8Texels {
         out[2] = static_cast<float>(t & 255) * kScale;
         out[3] = static_cast<float>(t >> 24) * kScale;
     }
+    static Float4 LoadVector(const Sampler& s, const SamplingLevel& level, std::ptrdiff_t index) {
+        return UnpackArgb(static_cast<const std::uint32_t*>(level.texels)[index] | s.data[kAlphaOr]);
+    }
 };
 struct FloatTexels {
     static void Load(const Sampler&, const SamplingLevel& level, std::ptrdiff_t index, float* out) {
         std::memcpy(out, static_cast<const float*>(level.texels) + 4 * index, 4 * sizeof(float));
     }
+    static Float4 LoadVector(const Sampler&, const SamplingLevel& level, std::ptrdiff_t index) {
+        return Load4(static_cast<const float*>(level.texels) + 4 * index);
+    }
 };
 
 void Border(const Sampler& s, float* out) {
     for (int c = 0; c < 4; ++c) out[c] = std::bit_cast<float>(s.data[kBorder + c]);
+}
+Float4 BorderVector(const Sampler& s) {
+    float border[4];
+    Border(s, border);
+    return Load4(border);
+}
+
+// One texel as four lanes (red, green, blue, alpha), the border colour outside the level.
+template <class T, class AU, class AV>
+Float4 FetchVector2D(const Sampler& s, const SamplingLevel& l, int x, int y) {
+    int ax = AU::Apply(s, 0, x, l.width);
+    int ay = AV::Apply(s, 1, y, l.height);
+    if (ax < 0 || ay < 0) return BorderVector(s);
+    return T::LoadVector(s, l, ay * l.rowStride + ax);
 }
 
 template <class T, class AU, class AV>
@@ -109,16 +132,11 @@ void SampleLevel2D(const Sampler& s, const SamplingLevel& l, float u, float v, b
     float ax = fu - std::floor(fu), ay = fv - std::floor(fv);
     if (!(ax >= 0.0f && ax <= 1.0f)) ax = 0.0f;
     if (!(ay >= 0.0f && ay <= 1.0f)) ay = 0.0f;
-    float t00[4], t10[4], t01[4], t11[4];
-    Fetch2D<T, AU, AV>(s, l, x, y, t00);
-    Fetch2D<T, AU, AV>(s, l, x + 1, y, t10);
-    Fetch2D<T, AU, AV>(s, l, x, y + 1, t01);
-    Fetch2D<T, AU, AV>(s, l, x + 1, y + 1, t11);
-    for (int c = 0; c < 4; ++c) {
-        float top = t00[c] + (t10[c] - t00[c]) * ax;
-        float bottom = t01[c] + (t11[c] - t01[c]) * ax;
-        out[c] = top + (bottom - top) * ay;
-    }
+    const Float4 t00 = FetchVector2D<T, AU, AV>(s, l, x, y), t10 = FetchVector2D<T, AU, AV>(s, l, x + 1, y);
+    const Float4 t01 = FetchVector2D<T, AU, AV>(s, l, x, y + 1), t11 = FetchVector2D<T, AU, AV>(s, l, x + 1, y + 1);
+    const Float4 top = t00 + (t10 - t00) * Splat4(ax);
+    const Float4 bottom = t01 + (t11 - t01) * Splat4(ax);
+    Store4(top + (bottom - top) * Splat4(ay), out);
 }
 
 // The levels a level of detail selects: level0, and with blend > 0 also level0 + 1; `linear` is the
@@ -334,6 +352,15 @@ void PrepareSampler(const DeviceState& state, DWORD stage, Sampler* sampler) {
     sampler->data[kAlphaOr] = view->alphaOr;
 
     bool floats = view->kind == TexelKind::kFloat;
+    bool oneAddress = u == v && (u == D3DTADDRESS_WRAP || u == D3DTADDRESS_CLAMP);
+    if (core->Type() == D3DRTYPE_TEXTURE && !floats && oneAddress && mag == min) {
+        const SamplingLevel& level = view->faces[0][static_cast<std::size_t>(sampler->maxLevel)];
+        bool wrap = u == D3DTADDRESS_WRAP;
+        auto mask = [&](std::int32_t n) { return wrap && (n & (n - 1)) == 0 ? n - 1 : -1; };
+        sampler->direct = DirectTexels{static_cast<const std::uint32_t*>(level.texels), level.width, level.height,
+                                       mask(level.width), mask(level.height), level.rowStride, view->alphaOr, wrap,
+                                       mag != 0};
+    }
     switch (core->Type()) {
         case D3DRTYPE_CUBETEXTURE:
             sampler->sample = floats ? SampleCube<FloatTexels> : SampleCube<Bgra8Texels>;

@@ -24,6 +24,7 @@ inline Float4 Load4(const float* p) {
     std::memcpy(&v, p, sizeof v);
     return v;
 }
+inline void Store4(Float4 v, float* p) { std::memcpy(p, &v, sizeof v); }
 inline Float4 Min4(Float4 a, Float4 b) { return a < b ? a : b; }
 inline Float4 Max4(Float4 a, Float4 b) { return a > b ? a : b; }
 inline float Lane(Float4 v, int i) { return v[i]; }
@@ -55,6 +56,9 @@ QM_FLOAT4_OP(*)
 #undef QM_FLOAT4_OP
 inline Float4 Splat4(float v) { return Float4{{v, v, v, v}}; }
 inline Float4 Load4(const float* p) { return Float4{{p[0], p[1], p[2], p[3]}}; }
+inline void Store4(Float4 v, float* p) {
+    for (int i = 0; i < 4; ++i) p[i] = v.v[i];
+}
 inline Float4 Min4(Float4 a, Float4 b) {
     Float4 r;
     for (int i = 0; i < 4; ++i) r.v[i] = a.v[i] < b.v[i] ? a.v[i] : b.v[i];

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cmath>
 #include <cstring>
 
 #include "platform/d3d9/simd4.h"
@@ -24,6 +25,120 @@ TermWeights Weights(ShadeTerm term) {
     return TermWeights{d ? 1.0f : 0.0f, t ? 1.0f : 0.0f};
 }
 
+// x / 255 rounded to nearest, for x in [0, 255 * 255].
+inline std::uint32_t Divide255(std::uint32_t x) {
+    x += 128;
+    return (x + (x >> 8)) >> 8;
+}
+
+// The same for the two 16-bit fields of x (bits 0-15 and 16-31), each in [0, 255 * 255].
+inline std::uint32_t Divide255Pair(std::uint32_t x) {
+    x += 0x00800080u;
+    return ((x + ((x >> 8) & 0x00FF00FFu)) >> 8) & 0x00FF00FFu;
+}
+
+// Channel by channel products of two ARGB words, as 8-bit fractions of 255.
+inline std::uint32_t ModulateArgb(std::uint32_t a, std::uint32_t b) {
+    auto channel = [&](int shift) { return Divide255(((a >> shift) & 0xFFu) * ((b >> shift) & 0xFFu)) << shift; };
+    return channel(0) | channel(8) | channel(16) | channel(24);
+}
+
+// Channel by channel sums of the channels in `mask` (0xFF per channel), clamped to 255; the other
+// channels keep a's.
+inline std::uint32_t AddArgb(std::uint32_t a, std::uint32_t b, std::uint32_t mask) {
+    std::uint32_t out = a & ~mask;
+    for (int shift = 0; shift < 32; shift += 8) {
+        if (((mask >> shift) & 0xFFu) == 0) continue;
+        std::uint32_t sum = ((a >> shift) & 0xFFu) + ((b >> shift) & 0xFFu);
+        out |= (sum > 255u ? 255u : sum) << shift;
+    }
+    return out;
+}
+
+// src * alpha + dst * (1 - alpha), alpha being src's, for all four channels.
+inline std::uint32_t BlendArgb(std::uint32_t src, std::uint32_t dst) {
+    std::uint32_t a = src >> 24, b = 255u - a;
+    std::uint32_t rb = Divide255Pair((src & 0x00FF00FFu) * a + (dst & 0x00FF00FFu) * b);
+    std::uint32_t ag = Divide255Pair(((src >> 8) & 0x00FF00FFu) * a + ((dst >> 8) & 0x00FF00FFu) * b);
+    return rb | ag << 8;
+}
+
+// The channels of an ARGB word that a term does not read, set to one (0xFF), so that the product of
+// a diffuse word and a texel word gives the term: colour in the RGB bytes, alpha in the top byte.
+std::uint32_t UnusedChannels(ShadeTerm colour, ShadeTerm alpha, ShadeTerm reader) {
+    auto reads = [&](ShadeTerm t) { return t == reader || t == ShadeTerm::kProduct; };
+    return (reads(colour) ? 0u : 0x00FFFFFFu) | (reads(alpha) ? 0u : 0xFF000000u);
+}
+
+// The texel coordinate of a span's pixels in 32.32 fixed point (texels, bilinear footprints starting
+// half a texel back), stepped exactly; false when the coordinates leave the range where that holds.
+bool FixedCoordinates(double start, double step, int count, std::int32_t size, bool linear, std::int64_t* fixed,
+                      std::int64_t* fixedStep) {
+    constexpr double kScale = 4294967296.0, kLimit = 8388608.0;
+    double first = start * size - (linear ? 0.5 : 0.0), perPixel = step * size;
+    double last = first + perPixel * count;
+    if (!(std::fabs(first) < kLimit && std::fabs(last) < kLimit)) return false;
+    *fixed = std::llrint(first * kScale);
+    *fixedStep = std::llrint(perPixel * kScale);
+    return true;
+}
+
+// Textured spans under one w (pre-transformed or orthographic primitives), texels read directly:
+// coordinates step in fixed point and a diffuse colour that does not change along the span is
+// packed once. start and step are already divided by w. False, drawing nothing, when the
+// coordinates are out of the fixed-point range (the caller then draws pixel by pixel).
+template <MergeKind kMerge, DepthKind kDepth>
+bool DrawAffineSpan(const SpanContext& c, const PrimitiveSetup& s, int y, int x0, int x1, float fx, float fy,
+                    const float* start, const float* step, std::uint32_t diffuseOnes, std::uint32_t texelOnes) {
+    const FastShade& fast = c.pixels->Fast();
+    const FastTargets& targets = c.merger->Targets();
+    const DirectTexels& t = fast.sampler->direct;
+    const int u = fast.coordSlot;
+    std::int64_t fu, du, fv, dv;
+    if (!FixedCoordinates(start[u], step[u], x1 - x0, t.width, t.linear, &fu, &du) ||
+        !FixedCoordinates(start[u + 1], step[u + 1], x1 - x0, t.height, t.linear, &fv, &dv)) {
+        return false;
+    }
+    const float zStart = s.z.c + s.z.dx * fx + s.z.dy * fy;
+    const Float4 diffuseStart = Load4(start + kDiffuseSlot), diffuseStep = Load4(step + kDiffuseSlot);
+    const bool constantDiffuse = Lane(diffuseStep, 0) == 0.0f && Lane(diffuseStep, 1) == 0.0f &&
+                                 Lane(diffuseStep, 2) == 0.0f && Lane(diffuseStep, 3) == 0.0f;
+    const std::uint32_t spanDiffuse = PackArgb(Saturate4(diffuseStart)) | diffuseOnes;
+    const bool specular = fast.specularAdd;
+    auto* colourRow = reinterpret_cast<std::uint32_t*>(targets.colour + static_cast<std::size_t>(y) * targets.colourPitch);
+    auto* depthRow = kDepth == DepthKind::kD16
+                         ? reinterpret_cast<std::uint16_t*>(targets.depth + static_cast<std::size_t>(y) * targets.depthPitch)
+                         : nullptr;
+    for (int x = x0; x < x1; ++x, fu += du, fv += dv) {
+        const auto k = static_cast<float>(x - x0);
+        if constexpr (kDepth == DepthKind::kD16) {
+            std::uint32_t depth = QuantiseDepth16(zStart + k * s.z.dx);
+            if (!Compare(targets.depthFunc, depth, depthRow[x])) continue;
+            if (targets.depthWrite) depthRow[x] = static_cast<std::uint16_t>(depth);
+        } else if constexpr (kDepth == DepthKind::kGeneral) {
+            std::uint32_t depth = c.merger->QuantiseDepth(zStart + k * s.z.dx);
+            if (!c.merger->DepthPasses(x, y, depth)) continue;
+            c.merger->WriteDepth(x, y, depth);
+        }
+        const std::uint32_t texel = SampleDirectAt(t, static_cast<std::int32_t>(fu >> 32), static_cast<std::uint32_t>(fu >> 24) & 255u,
+                                                   static_cast<std::int32_t>(fv >> 32), static_cast<std::uint32_t>(fv >> 24) & 255u);
+        const std::uint32_t diffuse =
+            constantDiffuse ? spanDiffuse : PackArgb(Saturate4(diffuseStart + Splat4(k) * diffuseStep)) | diffuseOnes;
+        std::uint32_t out = ModulateArgb(diffuse, texel | texelOnes);
+        if (specular) {
+            out = AddArgb(out, PackArgb(Saturate4(Load4(start + kSpecularSlot) + Splat4(k) * Load4(step + kSpecularSlot))),
+                          0x00FFFFFFu);
+        }
+        if constexpr (kMerge == MergeKind::kAlphaBlend) {
+            out = BlendArgb(out, colourRow[x] | targets.alphaOr);
+        } else if constexpr (kMerge == MergeKind::kAdd) {
+            out = AddArgb(out, colourRow[x] | targets.alphaOr, 0xFFFFFFFFu);
+        }
+        colourRow[x] = out | targets.alphaOr;
+    }
+    return true;
+}
+
 template <ShadeKind kShade, MergeKind kMerge, DepthKind kDepth>
 void DrawSpan(void* context, const PrimitiveSetup& s, int y, int x0, int x1) {
     const SpanContext& c = *static_cast<const SpanContext*>(context);
@@ -37,7 +152,8 @@ void DrawSpan(void* context, const PrimitiveSetup& s, int y, int x0, int x1) {
 
     // The varyings this loop reads: all of them for general shading, else diffuse, specular when
     // added, and the stage's coordinates (u, v, w).
-    const int coordSlot = kShade == ShadeKind::kTextured ? fast.coordSlot : kTexCoordSlot;
+    constexpr bool kTextured = kShade == ShadeKind::kTextured || kShade == ShadeKind::kTexturedDirect;
+    const int coordSlot = kTextured ? fast.coordSlot : kTexCoordSlot;
     const int generalCount = kShade == ShadeKind::kGeneral ? c.varyingCount : 0;
     const bool specular = kShade != ShadeKind::kGeneral && fast.specularAdd;
     float start[kMaxVaryings];
@@ -54,7 +170,7 @@ void DrawSpan(void* context, const PrimitiveSetup& s, int y, int x0, int x1) {
         if (specular) {
             for (int i = 0; i < 4; ++i) setUp(kSpecularSlot + i);
         }
-        if constexpr (kShade == ShadeKind::kTextured) {
+        if constexpr (kTextured) {
             for (int i = 0; i < 3; ++i) setUp(coordSlot + i);
         }
     }
@@ -75,6 +191,16 @@ void DrawSpan(void* context, const PrimitiveSetup& s, int y, int x0, int x1) {
                                   alphaWeights.diffuse};
     const Float4 texelWeight = {colourWeights.texel, colourWeights.texel, colourWeights.texel, alphaWeights.texel};
     const Float4 colourLanes = {1.0f, 1.0f, 1.0f, 0.0f};
+    // Texels read directly are combined in 8-bit integers: the diffuse and texel words with the
+    // channels their terms do not read set to one, then multiplied.
+    [[maybe_unused]] const std::uint32_t diffuseOnes = UnusedChannels(fast.colour, fast.alpha, ShadeTerm::kDiffuse);
+    [[maybe_unused]] const std::uint32_t texelOnes = UnusedChannels(fast.colour, fast.alpha, ShadeTerm::kTexel);
+    if constexpr (kShade == ShadeKind::kTexturedDirect && kMerge != MergeKind::kGeneral) {
+        if (constantW && (kDepth != DepthKind::kGeneral || !merger.StencilEnabled()) &&
+            DrawAffineSpan<kMerge, kDepth>(c, s, y, x0, x1, fx, fy, start, step, diffuseOnes, texelOnes)) {
+            return;
+        }
+    }
 
     auto* colourRow = reinterpret_cast<std::uint32_t*>(targets.colour + static_cast<std::size_t>(y) * targets.colourPitch);
     auto* depthRow = kDepth == DepthKind::kD16
@@ -105,11 +231,31 @@ void DrawSpan(void* context, const PrimitiveSetup& s, int y, int x0, int x1) {
             if (specular) {
                 for (int i = 0; i < 4; ++i) interpolate(kSpecularSlot + i);
             }
-            if constexpr (kShade == ShadeKind::kTextured) {
+            if constexpr (kShade == ShadeKind::kTexturedDirect) {
+                for (int i = 0; i < 2; ++i) interpolate(coordSlot + i);
+            } else if constexpr (kShade == ShadeKind::kTextured) {
                 for (int i = 0; i < 3; ++i) interpolate(coordSlot + i);
             }
         }
 
+        if constexpr (kShade == ShadeKind::kTexturedDirect && kMerge != MergeKind::kGeneral) {
+            if constexpr (kDepth == DepthKind::kD16) {
+                if (targets.depthWrite) depthRow[x] = static_cast<std::uint16_t>(depth);
+            } else if constexpr (kDepth == DepthKind::kGeneral) {
+                merger.WriteDepth(x, y, depth);
+            }
+            const std::uint32_t texel = SampleDirect(fast.sampler->direct, values[coordSlot], values[coordSlot + 1]);
+            const std::uint32_t diffuse = PackArgb(Saturate4(Load4(values + kDiffuseSlot)));
+            std::uint32_t out = ModulateArgb(diffuse | diffuseOnes, texel | texelOnes);
+            if (specular) out = AddArgb(out, PackArgb(Saturate4(Load4(values + kSpecularSlot))), 0x00FFFFFFu);
+            if constexpr (kMerge == MergeKind::kAlphaBlend) {
+                out = BlendArgb(out, colourRow[x] | targets.alphaOr);
+            } else if constexpr (kMerge == MergeKind::kAdd) {
+                out = AddArgb(out, colourRow[x] | targets.alphaOr, 0xFFFFFFFFu);
+            }
+            colourRow[x] = out | targets.alphaOr;
+            continue;
+        }
         Float4 colour;
         if constexpr (kShade == ShadeKind::kGeneral) {
             for (std::uint32_t mask = c.texCoordSetMask; mask != 0; mask &= mask - 1) {
@@ -125,7 +271,9 @@ void DrawSpan(void* context, const PrimitiveSetup& s, int y, int x0, int x1) {
             colour = Load4(rgba);
         } else {
             Float4 texel = Splat4(1.0f);
-            if constexpr (kShade == ShadeKind::kTextured) {
+            if constexpr (kShade == ShadeKind::kTexturedDirect) {
+                texel = UnpackArgb(SampleDirect(fast.sampler->direct, values[coordSlot], values[coordSlot + 1]));
+            } else if constexpr (kShade == ShadeKind::kTextured) {
                 const int u = fast.coordSlot, v = u + 1;
                 float lod = 0.0f;
                 if (fast.needsLod) {
@@ -196,6 +344,7 @@ SpanFn ChooseSpan(ShadeKind shade, MergeKind merge, DepthKind depth) {
     switch (shade) {
         case ShadeKind::kUntextured: return ByMerge<ShadeKind::kUntextured>(merge, depth);
         case ShadeKind::kTextured: return ByMerge<ShadeKind::kTextured>(merge, depth);
+        case ShadeKind::kTexturedDirect: return ByMerge<ShadeKind::kTexturedDirect>(merge, depth);
         default: return ByMerge<ShadeKind::kGeneral>(merge, depth);
     }
 }
