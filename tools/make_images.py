@@ -4,6 +4,7 @@ TGA, DDS, PPM, PNG and JPEG in their bit depths, compressions, orientations and 
 corpora and sample assets. Standard library only.
 
 usage: tools/make_images.py OUTPUT_DIR [--width W] [--height H]
+       tools/make_images.py OUTPUT_DIR --showcase   (the showcase's sprite pictures instead)
 """
 
 import argparse
@@ -492,8 +493,8 @@ def jpeg(width, height, planes, quality_step):
     return out
 
 
-def jpegs(width, height, pixels):
-    grey = [[grey_of(p) for p in row] for row in pixels]
+def ycc_planes(pixels):
+    """The Y, Cb and Cr planes (JFIF equations) of rows of (red, green, blue, alpha)."""
     ycc = [[], [], []]
     for row in pixels:
         rows = ([], [], [])
@@ -503,7 +504,78 @@ def jpegs(width, height, pixels):
             rows[2].append(min(255, max(0, round(128 + 0.5 * r - 0.418688 * g - 0.081312 * b))))
         for c in range(3):
             ycc[c].append(rows[c])
+    return ycc
+
+
+def jpegs(width, height, pixels):
+    grey = [[grey_of(p) for p in row] for row in pixels]
+    ycc = ycc_planes(pixels)
     return {"jpeg-grey.jpg": jpeg(width, height, [grey], 2), "jpeg-colour.jpg": jpeg(width, height, ycc, 4)}
+
+
+# ---- Showcase pictures ----
+
+SHOWCASE_SIDE = 64
+
+
+def showcase_picture(kind, side):
+    """Pictures for the showcase's sprites, as rows of (red, green, blue, alpha)."""
+    rows = []
+    centre = (side - 1) / 2
+    for y in range(side):
+        row = []
+        for x in range(side):
+            dx, dy = x - centre, y - centre
+            distance = math.sqrt(dx * dx + dy * dy) / (side / 2)
+            if kind == "disc":  # a lit ball whose edge fades out
+                shade = max(0.0, 1.0 - distance)
+                alpha = 255 if distance < 0.8 else max(0, int(255 * (1.0 - distance) / 0.2))
+                row.append((int(80 + 175 * shade), int(40 + 120 * shade), int(200 * shade), alpha))
+            elif kind == "sunset":  # sky over a sea, with a sun
+                if y < side * 0.6:
+                    t = y / (side * 0.6)
+                    sky = (int(40 + 215 * t), int(60 + 90 * t), int(150 - 100 * t))
+                    sun = math.sqrt((x - side * 0.5) ** 2 + (y - side * 0.55) ** 2) < side * 0.15
+                    row.append((255, 220, 120, 255) if sun else sky + (255,))
+                else:
+                    wave = 20 if (x // 4 + y // 2) % 5 == 0 else 0
+                    row.append((20 + wave, 40 + wave, 90 + wave, 255))
+            elif kind == "checker":  # a board with an arrow pointing right, to show mirroring
+                light = (x // 8 + y // 8) % 2 == 0
+                arrow = abs(y - centre) < (side * 0.85 - x) * 0.5 and x > side * 0.2
+                if arrow:
+                    row.append((230, 40, 40, 255))
+                else:
+                    row.append((220, 220, 200, 255) if light else (60, 90, 60, 255))
+            elif kind == "stripes":  # diagonal stripes, every other one half transparent
+                on = ((x + y) // 8) % 2 == 0
+                row.append((250, 200, 40, 255) if on else (40, 160, 230, 128))
+            else:  # "rings": concentric rings
+                ring = int(distance * 8) % 2 == 0
+                row.append((240, 240, 255, 255) if ring else (120, 40, 160, 255))
+        rows.append(row)
+    return rows
+
+
+def showcase_files():
+    side = SHOWCASE_SIDE
+    files = {}
+    disc = showcase_picture("disc", side)
+    files["showcase-disc.png"] = png(side, side, 8, 6, [[c for p in row for c in p] for row in disc])
+    files["showcase-sunset.jpg"] = jpeg(side, side, ycc_planes(showcase_picture("sunset", side)), 3)
+    checker = showcase_picture("checker", side)
+    files["showcase-checker.bmp"] = with_file_header(info_header(side, side, 24) + bmp_rows(side, side, 24, checker), 40)
+    stripes = showcase_picture("stripes", side)
+    files["showcase-stripes.tga"] = tga_header(2, side, side, 32, 0x28) + b"".join(
+        tga_pixel(p, 32) for row in stripes for p in row)
+    rings = showcase_picture("rings", side)
+    argb = pixel_format(0x41, bits=32, masks=(0xFF0000, 0xFF00, 0xFF, 0xFF000000))
+    levels = []
+    for w, h in mip_sizes(side, side, 3):
+        step = side // w
+        levels.append(b"".join(bytes((p[2], p[1], p[0], p[3])) for row in rings[::step] for p in row[::step]))
+    files["showcase-rings.dds"] = dds(side, side, argb, b"".join(levels), 3)
+    return files
 
 
 def main():
@@ -511,13 +583,17 @@ def main():
     parser.add_argument("output")
     parser.add_argument("--width", type=int, default=7)
     parser.add_argument("--height", type=int, default=5)
+    parser.add_argument("--showcase", action="store_true", help="write the showcase's sprite pictures")
     arguments = parser.parse_args()
     width, height = arguments.width, arguments.height
-    pixels = pattern(width, height)
     os.makedirs(arguments.output, exist_ok=True)
     files = {}
-    for make in (bitmaps, targas, dds_files, portable_pixmaps, pngs, jpegs):
-        files.update(make(width, height, pixels))
+    if arguments.showcase:
+        files = showcase_files()
+    else:
+        pixels = pattern(width, height)
+        for make in (bitmaps, targas, dds_files, portable_pixmaps, pngs, jpegs):
+            files.update(make(width, height, pixels))
     for name, data in sorted(files.items()):
         with open(os.path.join(arguments.output, name), "wb") as out:
             out.write(data)

@@ -1,0 +1,192 @@
+// dxt_codec_test.cpp: DXT block decoding against the S3TC layouts, and the encoder's exact cases,
+// edge repetition, partial-block writes and error bounds on synthetic images.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "library/tex/convert_filter.h"
+#include "library/tex/dxt_codec.h"
+#include "platform/win/results.h"
+#include "tests/tex/pixel_test_support.h"
+
+namespace qm {
+namespace {
+
+using pixeltest::Image;
+using pixeltest::Random;
+
+void ExpectNear(const Rgba& v, const Rgba& e, float tolerance, int i) {
+    EXPECT_NEAR(v.r, e.r, tolerance) << "pixel " << i;
+    EXPECT_NEAR(v.g, e.g, tolerance) << "pixel " << i;
+    EXPECT_NEAR(v.b, e.b, tolerance) << "pixel " << i;
+    EXPECT_NEAR(v.a, e.a, tolerance) << "pixel " << i;
+}
+
+TEST(DxtBlocks, DecodeFollowsTheBlockLayouts) {
+    Rgba out[16];
+    // Red then blue (first greater): four colours. Indices 0, 1, 2, 3 for pixels 0-3, then zeros.
+    const BYTE four[8] = {0x00, 0xF8, 0x1F, 0x00, 0xE4, 0x00, 0x00, 0x00};
+    DecodeDxtBlock(D3DFMT_DXT1, four, out);
+    ExpectNear(out[0], {1, 0, 0, 1}, 1e-6f, 0);
+    ExpectNear(out[1], {0, 0, 1, 1}, 1e-6f, 1);
+    ExpectNear(out[2], {2 / 3.f, 0, 1 / 3.f, 1}, 1e-6f, 2);
+    ExpectNear(out[3], {1 / 3.f, 0, 2 / 3.f, 1}, 1e-6f, 3);
+    // Blue then red (first not greater): three colours and transparent black.
+    const BYTE three[8] = {0x1F, 0x00, 0x00, 0xF8, 0xE4, 0x00, 0x00, 0x00};
+    DecodeDxtBlock(D3DFMT_DXT1, three, out);
+    ExpectNear(out[2], {0.5f, 0, 0.5f, 1}, 1e-6f, 2);
+    ExpectNear(out[3], {0, 0, 0, 0}, 0, 3);
+    // DXT3: explicit 4-bit alpha, low nibble first; the colour block always has four entries.
+    BYTE dxt3[16] = {0x0F, 0x50};
+    std::memcpy(dxt3 + 8, three, 8);
+    DecodeDxtBlock(D3DFMT_DXT3, dxt3, out);
+    EXPECT_FLOAT_EQ(out[0].a, 1.0f);
+    EXPECT_FLOAT_EQ(out[1].a, 0.0f);
+    EXPECT_FLOAT_EQ(out[3].a, 5 / 15.f);
+    ExpectNear(out[3], {2 / 3.f, 0, 1 / 3.f, 5 / 15.f}, 1e-6f, 3);
+    // DXT5: 255, 0 gives eight values (code 2 = 6/7); 0, 255 gives six plus 0 and 1.
+    BYTE dxt5[16] = {255, 0, 0x0A};  // pixel 0 code 2, pixel 1 code 1
+    std::memcpy(dxt5 + 8, four, 8);
+    DecodeDxtBlock(D3DFMT_DXT5, dxt5, out);
+    EXPECT_NEAR(out[0].a, 6 / 7.f, 1e-6);
+    EXPECT_NEAR(out[1].a, 0.0f, 1e-6);
+    dxt5[0] = 0, dxt5[1] = 255, dxt5[2] = 0x3E;  // pixel 0 code 6, pixel 1 code 7
+    DecodeDxtBlock(D3DFMT_DXT5, dxt5, out);
+    EXPECT_EQ(out[0].a, 0.0f);
+    EXPECT_EQ(out[1].a, 1.0f);
+    // DXT4 stores colour multiplied by alpha: red 1 at alpha 6/7 reads back 7/6 clamped to 1;
+    // blue (index 1) at alpha 0 reads black.
+    dxt5[0] = 255, dxt5[1] = 0, dxt5[2] = 0x0A;
+    DecodeDxtBlock(D3DFMT_DXT4, dxt5, out);
+    ExpectNear(out[0], {1, 0, 0, 6 / 7.f}, 1e-6f, 0);
+    ExpectNear(out[1], {0, 0, 0, 0}, 0, 1);
+}
+
+TEST(DxtBlocks, EncoderExactCases) {
+    // Two 565 colours in a checkerboard are represented exactly, in every format.
+    const Rgba a{1, 0, 0, 1}, b{0, 32 / 63.f, 1, 1};
+    Rgba in[16];
+    for (int i = 0; i < 16; ++i) in[i] = ((i + i / 4) % 2 == 0) ? a : b;
+    for (D3DFORMAT format : {D3DFMT_DXT1, D3DFMT_DXT2, D3DFMT_DXT3, D3DFMT_DXT4, D3DFMT_DXT5}) {
+        BYTE block[16];
+        Rgba out[16];
+        EncodeDxtBlock(format, in, block);
+        DecodeDxtBlock(format, block, out);
+        const int g = (32 << 2) | (32 >> 4);  // 6-bit 32 widened to 8 bits
+        for (int i = 0; i < 16; ++i) {
+            const Rgba expected = ((i + i / 4) % 2 == 0) ? a : Rgba{0, g / 255.f, 1, 1};
+            ExpectNear(out[i], expected, 1e-6f, i);
+        }
+    }
+    // Alpha below 0.5 in DXT1: the transparent entry; all transparent gives the fixed block.
+    for (int i = 0; i < 16; ++i) in[i] = i < 8 ? Rgba{0, 0, 0, 0} : a;
+    BYTE block[16];
+    Rgba out[16];
+    EncodeDxtBlock(D3DFMT_DXT1, in, block);
+    EXPECT_LE(block[0] | (block[1] << 8), block[2] | (block[3] << 8));
+    DecodeDxtBlock(D3DFMT_DXT1, block, out);
+    for (int i = 0; i < 16; ++i) ExpectNear(out[i], in[i], 1e-6f, i);
+    for (Rgba& v : in) v = {0.3f, 0.6f, 0.9f, 0.0f};
+    EncodeDxtBlock(D3DFMT_DXT1, in, block);
+    const BYTE allTransparent[8] = {0x00, 0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+    EXPECT_EQ(0, std::memcmp(block, allTransparent, 8));
+    // DXT3 keeps multiples of 1/15 and DXT5 two alpha levels exactly.
+    for (int i = 0; i < 16; ++i) in[i] = {1, 0, 0, static_cast<float>(i) / 15.0f};
+    EncodeDxtBlock(D3DFMT_DXT3, in, block);
+    DecodeDxtBlock(D3DFMT_DXT3, block, out);
+    for (int i = 0; i < 16; ++i) EXPECT_NEAR(out[i].a, i / 15.0f, 1e-6) << i;
+    for (int i = 0; i < 16; ++i) in[i].a = i % 3 == 0 ? 0.2f : 0.8f;
+    EncodeDxtBlock(D3DFMT_DXT5, in, block);
+    DecodeDxtBlock(D3DFMT_DXT5, block, out);
+    for (int i = 0; i < 16; ++i) EXPECT_NEAR(out[i].a, in[i].a, 0.5f / 255.0f) << i;
+    // An opaque DXT5 block stores 255, 255 and zero indices.
+    for (Rgba& v : in) v.a = 1.0f;
+    EncodeDxtBlock(D3DFMT_DXT5, in, block);
+    EXPECT_EQ(block[0], 255);
+    EXPECT_EQ(block[1], 255);
+    for (int k = 2; k < 8; ++k) EXPECT_EQ(block[k], 0);
+}
+
+// RMS error over red, green and blue (and alpha where stored) on smooth gradients with noise.
+TEST(DxtBlocks, EncodingErrorOnSyntheticImages) {
+    Random random;
+    const UINT size = 64;
+    std::vector<Rgba> image(size * size);
+    for (UINT y = 0; y < size; ++y) {
+        for (UINT x = 0; x < size; ++x) {
+            // A smooth luminance field with a tint, like a photograph's sky or skin, plus mild noise.
+            auto noise = [&] { return (random.Unit() - 0.5f) * 0.02f; };
+            const float t = 0.5f + 0.45f * std::sin(x * 0.07f + y * 0.05f);
+            image[y * size + x] = {std::clamp(0.9f * t + 0.05f + noise(), 0.0f, 1.0f),
+                                   std::clamp(0.8f * t + 0.1f + noise(), 0.0f, 1.0f),
+                                   std::clamp(0.6f * t + 0.2f + noise(), 0.0f, 1.0f),
+                                   std::clamp((x + y) / 126.0f, 0.0f, 1.0f)};
+        }
+    }
+    struct Bound {
+        D3DFORMAT format;
+        double colour, alpha;
+    };
+    // Colour within 4/255 RMS (the 5-bit step is 8/255); DXT5 alpha, interpolated between 8-bit
+    // endpoints, within 1/255; DXT3's diffused 4-bit alpha within half its step of 1/15.
+    for (const Bound& bound : {Bound{D3DFMT_DXT1, 4 / 255.0, 1.0}, Bound{D3DFMT_DXT3, 4 / 255.0, 0.5 / 15.0},
+                               Bound{D3DFMT_DXT5, 4 / 255.0, 1 / 255.0}}) {
+        double colour = 0, alpha = 0;
+        for (UINT by = 0; by < size; by += 4) {
+            for (UINT bx = 0; bx < size; bx += 4) {
+                Rgba in[16], out[16];
+                for (int i = 0; i < 16; ++i) in[i] = image[(by + i / 4) * size + bx + i % 4];
+                if (bound.format == D3DFMT_DXT1) for (Rgba& v : in) v.a = 1.0f;
+                BYTE block[16];
+                EncodeDxtBlock(bound.format, in, block);
+                DecodeDxtBlock(bound.format, block, out);
+                for (int i = 0; i < 16; ++i) {
+                    colour += std::pow(out[i].r - in[i].r, 2) + std::pow(out[i].g - in[i].g, 2) +
+                              std::pow(out[i].b - in[i].b, 2);
+                    alpha += std::pow(out[i].a - in[i].a, 2);
+                }
+            }
+        }
+        EXPECT_LT(std::sqrt(colour / (3.0 * size * size)), bound.colour) << bound.format;
+        EXPECT_LT(std::sqrt(alpha / (size * size)), bound.alpha) << bound.format;
+    }
+}
+
+TEST(DxtCodec, EdgePixelsRepeatAndPartialBlocksSurvive) {
+    // A 2 x 2 DXT1 image: the block's missing columns copy columns 0, 1 and its rows copy rows 0, 1.
+    Image src(D3DFMT_A8R8G8B8, 2, 2, 4);
+    src.Set<DWORD>(0, 0, 0xFFFF0000u);
+    src.Set<DWORD>(1, 0, 0xFF0000FFu);
+    src.Set<DWORD>(0, 1, 0xFF0000FFu);
+    src.Set<DWORD>(1, 1, 0xFF0000FFu);
+    Image dxt = Image::Blocks(D3DFMT_DXT1, 2, 2, 8);
+    ASSERT_EQ(ConvertAndFilter(dxt.box, src.box, FILTER_NONE), S_OK);
+    Rgba out[16];
+    DecodeDxtBlock(D3DFMT_DXT1, dxt.bytes.data(), out);
+    const Rgba red{1, 0, 0, 1}, blue{0, 0, 1, 1};
+    for (int i = 0; i < 16; ++i) {
+        const int x = i % 4, y = i / 4;
+        ExpectNear(out[i], (x % 2 == 0 && y % 2 == 0) ? red : blue, 1e-6f, i);
+    }
+
+    // Writing the 2 x 2 box at (1, 1) of an 8 x 4 image keeps the pixels around it.
+    Image wide(D3DFMT_A8R8G8B8, 8, 4, 4);
+    for (UINT i = 0; i < 32; ++i) wide.Set<DWORD>(i % 8, i / 8, 0xFF00FF00u);
+    Image target = Image::Blocks(D3DFMT_DXT1, 8, 4, 8);
+    ASSERT_EQ(ConvertAndFilter(target.box, wide.box, FILTER_NONE), S_OK);
+    Image patch(D3DFMT_A8R8G8B8, 2, 2, 4);
+    for (UINT i = 0; i < 4; ++i) patch.Set<DWORD>(i % 2, i / 2, 0xFFFF0000u);
+    target.box.box = {1, 1, 3, 3, 0, 1};
+    ASSERT_EQ(ConvertAndFilter(target.box, patch.box, FILTER_NONE), S_OK);
+    DecodeDxtBlock(D3DFMT_DXT1, target.bytes.data(), out);
+    const Rgba green{0, 1, 0, 1};
+    for (int i = 0; i < 16; ++i) {
+        const int x = i % 4, y = i / 4;
+        ExpectNear(out[i], (x >= 1 && x < 3 && y >= 1 && y < 3) ? red : green, 1e-6f, i);
+    }
+    DecodeDxtBlock(D3DFMT_DXT1, target.bytes.data() + 8, out);
+    for (int i = 0; i < 16; ++i) ExpectNear(out[i], green, 1e-6f, i);
+}
+
+}  // namespace
+}  // namespace qm
