@@ -7,7 +7,7 @@ packages=(
   g++ cmake ninja-build pkg-config binutils
   libgtest-dev libgmock-dev libbenchmark-dev
   zlib1g-dev libpng-dev libjpeg-dev
-  libfreetype-dev libfontconfig-dev fonts-ipafont-gothic fonts-dejavu-core
+  libfreetype-dev libfontconfig-dev fonts-ipafont-gothic fonts-dejavu-core fonts-liberation2
   libosmesa6-dev libassimp-dev libsquish-dev
   liblua5.4-dev libsdl2-dev
   clang python3

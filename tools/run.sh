@@ -29,6 +29,8 @@ case "$mode" in
   demo)
     build "$root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
     mkdir -p "$root/out/frames"
+    python3 "$root/tools/make_images.py" --showcase "$root/out/images"
+    python3 "$root/tools/make_xfiles.py" "$root/out/models" --assets
     "$root/build/qmhost" --frames "$root/out/frames" --every 10 --out "$root/out/showcase.png" \
       "$root/examples/showcase.lua"
     echo "showcase frames written to out/frames, last frame out/showcase.png"

@@ -7,6 +7,13 @@
 #include "engine/device.h"
 #include "engine/lights.h"
 #include "engine/media/particles.h"
+#include "engine/media/sprites.h"
+#include "engine/media/text.h"
+#include "engine/media/textures.h"
+#include "engine/models/model_drawing.h"
+#include "engine/models/model_loading.h"
+#include "engine/models/model_picking.h"
+#include "engine/models/model_posture.h"
 #include "engine/script_math.h"
 #include "engine/states.h"
 
@@ -80,30 +87,42 @@ QM_EXPORT(GetCosTable) { return Guard([&] { return qm::FillCosTable(Words(w1), I
 QM_EXPORT(Atan) { return Guard([&] { return qm::AngleOf(Words(w1), Int(w2), Int(w3)); }); }
 QM_EXPORT(Len) { return Guard([&] { return qm::LengthOf(Words(w1), Int(w2), Int(w3), Int(w4)); }); }
 
-// Models: loading, drawing, animation, posture, frames and picking are not built yet.
-QM_EXPORT(LoadModel) { return NotBuilt(); }
-QM_EXPORT(FreeModel) { return NotBuilt(); }
-QM_EXPORT(DrawModel) { return NotBuilt(); }
-QM_EXPORT(SetObjColor) { return NotBuilt(); }
-QM_EXPORT(GetAnimNum) { return NotBuilt(); }
-QM_EXPORT(SetTrackEnable) { return NotBuilt(); }
-QM_EXPORT(SetTrackWeight) { return NotBuilt(); }
-QM_EXPORT(SetPosture) { return NotBuilt(); }
-QM_EXPORT(SetPostureLocal) { return NotBuilt(); }
-QM_EXPORT(GetFrameVec) { return NotBuilt(); }
-QM_EXPORT(GetWorldVec) { return NotBuilt(); }
-QM_EXPORT(GetFramePtrByIndex) { return NotBuilt(); }
-QM_EXPORT(GetFrameNameByIndex) { return NotBuilt(); }
-QM_EXPORT(IntersectWorld) { return NotBuilt(); }
-QM_EXPORT(IntersectLocal) { return NotBuilt(); }
+// Models: loading, drawing, animation tracks, posture, frames and picking.
+QM_EXPORT(LoadModel) {
+    return Guard([&] { return qm::LoadModelEntry(static_cast<const char*>(Bytes(w2)), Int(w3)); });
+}
+QM_EXPORT(FreeModel) { return Guard([&] { return qm::FreeModelEntry(Int(w1)); }); }
+QM_EXPORT(DrawModel) { return Guard([&] { return qm::DrawModelEntry(Int(w1)); }); }
+QM_EXPORT(SetObjColor) { return Guard([&] { return qm::SetModelColor(Words(w1), Int(w2)); }); }
+QM_EXPORT(GetAnimNum) { return Guard([&] { return qm::GetAnimationCount(Int(w1)); }); }
+QM_EXPORT(SetTrackEnable) {
+    return Guard([&] { return qm::SetModelTrackEnable(Int(w1), static_cast<std::uint32_t>(w2), Int(w3)); });
+}
+QM_EXPORT(SetTrackWeight) {
+    return Guard([&] { return qm::SetModelTrackWeight(Int(w1), static_cast<std::uint32_t>(w2), Int(w3)); });
+}
+QM_EXPORT(SetPosture) { return Guard([&] { return qm::SetModelPosture(Words(w1), Int(w2)); }); }
+QM_EXPORT(SetPostureLocal) { return Guard([&] { return qm::SetModelPostureLocal(Words(w1), Int(w2), Int(w3)); }); }
+QM_EXPORT(GetFrameVec) {
+    return Guard([&] { return qm::GetFrameVector(Words(w1), static_cast<std::uint32_t>(w2), Int(w3), Int(w4)); });
+}
+QM_EXPORT(GetWorldVec) { return Guard([&] { return qm::GetWorldVector(Words(w1), Int(w2), Int(w3), Int(w4)); }); }
+QM_EXPORT(GetFramePtrByIndex) { return Guard([&] { return qm::GetFrameHandle(Words(w1), Int(w2), Int(w3)); }); }
+QM_EXPORT(GetFrameNameByIndex) {
+    return Guard([&] { return qm::GetFrameName(Int(w1), Int(w2), static_cast<char*>(Bytes(w4))); });
+}
+QM_EXPORT(IntersectWorld) { return Guard([&] { return qm::IntersectWorldRay(Words(w1), Int(w2)); }); }
+QM_EXPORT(IntersectLocal) { return Guard([&] { return qm::IntersectLocalRay(Words(w1), Int(w2), Int(w3)); }); }
 
 // Textures, sprites, text, particles and shaders are not built yet.
-QM_EXPORT(LoadTexture) { return NotBuilt(); }
-QM_EXPORT(FreeTexture) { return NotBuilt(); }
-QM_EXPORT(SetTexture) { return NotBuilt(); }
-QM_EXPORT(DrawSprite) { return NotBuilt(); }
-QM_EXPORT(SetFont) { return NotBuilt(); }
-QM_EXPORT(PrintText) { return NotBuilt(); }
+QM_EXPORT(LoadTexture) {
+    return Guard([&] { return qm::LoadTextureFile(static_cast<const char*>(Bytes(w2)), Int(w3)); });
+}
+QM_EXPORT(FreeTexture) { return Guard([&] { return qm::FreeTextureEntry(Int(w1)); }); }
+QM_EXPORT(SetTexture) { return Guard([&] { return qm::BindTexture(Int(w1)); }); }
+QM_EXPORT(DrawSprite) { return Guard([&] { return qm::DrawSpriteRecord(Words(w1)); }); }
+QM_EXPORT(SetFont) { return Guard([&] { return qm::SetEngineFont(Words(w1), static_cast<const char*>(Bytes(w2))); }); }
+QM_EXPORT(PrintText) { return Guard([&] { return qm::PrintEngineText(static_cast<const char*>(Bytes(w2)), Int(w3), Int(w4)); }); }
 QM_EXPORT(AddParticle) { return Guard([&] { return qm::AddParticleEntry(Words(w1), Int(w2)); }); }
 QM_EXPORT(UpdateParticle) { return Guard([&] { return qm::UpdateParticleEntry(Int(w1)); }); }
 QM_EXPORT(DrawParticle) { return Guard([&] { return qm::DrawParticleEntry(Int(w1)); }); }
