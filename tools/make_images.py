@@ -5,6 +5,8 @@ corpora and sample assets. Standard library only.
 
 usage: tools/make_images.py OUTPUT_DIR [--width W] [--height H]
        tools/make_images.py OUTPUT_DIR --showcase   (the showcase's sprite pictures instead)
+       tools/make_images.py OUTPUT_DIR --model-textures   (the textures the sample models name,
+                                                           in OUTPUT_DIR/textures)
 """
 
 import argparse
@@ -578,24 +580,46 @@ def showcase_files():
     return files
 
 
+def model_texture_files():
+    """The material textures named by tools/make_xfiles.py --assets, relative to the models' folder."""
+    side = SHOWCASE_SIDE
+    files = {}
+    skin = showcase_picture("disc", side)
+    files["textures/skin.png"] = png(side, side, 8, 2, [[c for p in row for c in p[:3]] for row in skin])
+    files["textures/cloth.jpg"] = jpeg(side, side, ycc_planes(showcase_picture("stripes", side)), 3)
+    brick = showcase_picture("checker", side)
+    files["textures/brick.bmp"] = with_file_header(info_header(side, side, 24) + bmp_rows(side, side, 24, brick), 40)
+    paint = showcase_picture("sunset", side)
+    files["textures/paint.tga"] = tga_header(2, side, side, 32, 0x28) + b"".join(
+        tga_pixel(p, 32) for row in paint for p in row)
+    glass = [[(r, g, b, 160) for r, g, b, _ in row] for row in showcase_picture("rings", side)]
+    files["textures/glass.png"] = png(side, side, 8, 6, [[c for p in row for c in p] for row in glass])
+    return files
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("output")
     parser.add_argument("--width", type=int, default=7)
     parser.add_argument("--height", type=int, default=5)
     parser.add_argument("--showcase", action="store_true", help="write the showcase's sprite pictures")
+    parser.add_argument("--model-textures", action="store_true", help="write the sample models' textures")
     arguments = parser.parse_args()
     width, height = arguments.width, arguments.height
     os.makedirs(arguments.output, exist_ok=True)
     files = {}
     if arguments.showcase:
         files = showcase_files()
+    elif arguments.model_textures:
+        files = model_texture_files()
     else:
         pixels = pattern(width, height)
         for make in (bitmaps, targas, dds_files, portable_pixmaps, pngs, jpegs):
             files.update(make(width, height, pixels))
     for name, data in sorted(files.items()):
-        with open(os.path.join(arguments.output, name), "wb") as out:
+        path = os.path.join(arguments.output, name)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as out:
             out.write(data)
     print("%d files written to %s" % (len(files), arguments.output))
 

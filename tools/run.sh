@@ -31,8 +31,11 @@ case "$mode" in
     mkdir -p "$root/out/frames"
     python3 "$root/tools/make_images.py" --showcase "$root/out/images"
     python3 "$root/tools/make_xfiles.py" "$root/out/models" --assets
-    "$root/build/qmhost" --frames "$root/out/frames" --every 10 --out "$root/out/showcase.png" \
-      "$root/examples/showcase.lua"
+    python3 "$root/tools/make_images.py" "$root/out/models" --model-textures
+    # The models name their textures relative to their own folder, so the script runs from there;
+    # code page 932 lets it print its Japanese line in Shift-JIS.
+    (cd "$root/out/models" && QUILLMERE_CODEPAGE=932 "$root/build/qmhost" --frames "$root/out/frames" \
+      --every 10 --out "$root/out/showcase.png" "$root/examples/showcase.lua")
     echo "showcase frames written to out/frames, last frame out/showcase.png"
     ;;
   test)
