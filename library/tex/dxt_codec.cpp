@@ -1,14 +1,34 @@
 // dxt_codec.cpp: S3TC (DXT1-DXT5) block decoding and encoding. The encoder diffuses quantisation
 // error with the Floyd-Steinberg weights (7/16, 3/16, 5/16, 1/16) inside each block, picks endpoints
 // along the bounding-box diagonal that best fits the pixels, and refines them by least squares.
+//
+// The per-block work runs on fixed arrays (no allocation) with four-float lanes. With SSE2 the lanes
+// are one register; the portable build (QM_FORCE_SCALAR, or a processor without SSE2) uses plain
+// floats. Each lane operation rounds exactly as the same scalar operation, and every sum keeps its
+// pixel order, so both builds write identical blocks.
 #include "library/tex/dxt_codec.h"
 
 #include <algorithm>
+#include <array>
 #include <cfloat>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <new>
 #include <vector>
+
+#if !defined(QM_FORCE_SCALAR) && (defined(__SSE2__) || defined(_M_X64))
+#define QM_DXT_SSE2 1
+#include <emmintrin.h>
+#else
+#define QM_DXT_SSE2 0
+#endif
+
+#if defined(__GNUC__)
+#define QM_DXT_INLINE inline __attribute__((always_inline))
+#else
+#define QM_DXT_INLINE inline
+#endif
 
 namespace qm {
 namespace {
@@ -18,14 +38,83 @@ struct Vec3 {
     Vec3 operator+(const Vec3& o) const { return {x + o.x, y + o.y, z + o.z}; }
     Vec3 operator-(const Vec3& o) const { return {x - o.x, y - o.y, z - o.z}; }
     Vec3 operator*(float s) const { return {x * s, y * s, z * s}; }
-    float Dot(const Vec3& o) const { return x * o.x + y * o.y + z * o.z; }
 };
 
-// Colour scaling used while fitting: red and blue weighted by their luminance share relative to green.
-constexpr Vec3 kFitScale{kLuminanceRed / kLuminanceGreen, 1.0f, kLuminanceBlue / kLuminanceGreen};
+// Four floats worked on lane by lane.
+struct F4 {
+#if QM_DXT_SSE2
+    __m128 v;
+    static F4 Set(float x, float y, float z, float w) { return {_mm_setr_ps(x, y, z, w)}; }
+    static F4 Splat(float s) { return {_mm_set1_ps(s)}; }
+    static F4 Load(const float* p) { return {_mm_loadu_ps(p)}; }
+    void Store(float* p) const { _mm_storeu_ps(p, v); }
+    friend F4 operator+(F4 a, F4 b) { return {_mm_add_ps(a.v, b.v)}; }
+    friend F4 operator-(F4 a, F4 b) { return {_mm_sub_ps(a.v, b.v)}; }
+    friend F4 operator*(F4 a, F4 b) { return {_mm_mul_ps(a.v, b.v)}; }
+    friend F4 operator/(F4 a, F4 b) { return {_mm_div_ps(a.v, b.v)}; }
+    // a > b ? a : b and a < b ? a : b in each lane, so a NaN in a gives b.
+    friend F4 Max(F4 a, F4 b) { return {_mm_max_ps(a.v, b.v)}; }
+    friend F4 Min(F4 a, F4 b) { return {_mm_min_ps(a.v, b.v)}; }
+    // Each lane truncated toward zero (the lanes are known to be in range).
+    void Truncate(std::int32_t out[4]) const {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_cvttps_epi32(v));
+    }
+    F4 Truncated() const { return {_mm_cvtepi32_ps(_mm_cvttps_epi32(v))}; }
+    // (x * b.x + y * b.y) + z * b.z.
+    float Dot3(F4 b) const {
+        const __m128 p = _mm_mul_ps(v, b.v);
+        const __m128 xy = _mm_add_ss(p, _mm_shuffle_ps(p, p, _MM_SHUFFLE(1, 1, 1, 1)));
+        return _mm_cvtss_f32(_mm_add_ss(xy, _mm_shuffle_ps(p, p, _MM_SHUFFLE(2, 2, 2, 2))));
+    }
+    // True when lanes 0-2 are all below limit.
+    bool Below3(float limit) const { return (_mm_movemask_ps(_mm_cmplt_ps(v, _mm_set1_ps(limit))) & 7) == 7; }
+#else
+    float v[4];
+    static F4 Set(float x, float y, float z, float w) { return {{x, y, z, w}}; }
+    static F4 Splat(float s) { return {{s, s, s, s}}; }
+    static F4 Load(const float* p) { return {{p[0], p[1], p[2], p[3]}}; }
+    void Store(float* p) const { std::memcpy(p, v, sizeof v); }
+    template <class Op>
+    static F4 Lanes(const F4& a, const F4& b, Op op) {
+        return {{op(a.v[0], b.v[0]), op(a.v[1], b.v[1]), op(a.v[2], b.v[2]), op(a.v[3], b.v[3])}};
+    }
+    friend F4 operator+(F4 a, F4 b) { return Lanes(a, b, [](float x, float y) { return x + y; }); }
+    friend F4 operator-(F4 a, F4 b) { return Lanes(a, b, [](float x, float y) { return x - y; }); }
+    friend F4 operator*(F4 a, F4 b) { return Lanes(a, b, [](float x, float y) { return x * y; }); }
+    friend F4 operator/(F4 a, F4 b) { return Lanes(a, b, [](float x, float y) { return x / y; }); }
+    friend F4 Max(F4 a, F4 b) { return Lanes(a, b, [](float x, float y) { return x > y ? x : y; }); }
+    friend F4 Min(F4 a, F4 b) { return Lanes(a, b, [](float x, float y) { return x < y ? x : y; }); }
+    void Truncate(std::int32_t out[4]) const {
+        for (int k = 0; k < 4; ++k) out[k] = static_cast<std::int32_t>(v[k]);
+    }
+    F4 Truncated() const {
+        F4 r;
+        for (int k = 0; k < 4; ++k) r.v[k] = static_cast<float>(static_cast<std::int32_t>(v[k]));
+        return r;
+    }
+    float Dot3(F4 b) const { return v[0] * b.v[0] + v[1] * b.v[1] + v[2] * b.v[2]; }
+    bool Below3(float limit) const { return v[0] < limit && v[1] < limit && v[2] < limit; }
+#endif
+    friend F4 operator*(F4 a, float s) { return a * Splat(s); }
+    static F4 Zero() { return Splat(0.0f); }
+};
 
-Vec3 Scale(const Vec3& v) { return {v.x * kFitScale.x, v.y * kFitScale.y, v.z * kFitScale.z}; }
-Vec3 Unscale(const Vec3& v) { return {v.x / kFitScale.x, v.y / kFitScale.y, v.z / kFitScale.z}; }
+// k / n for k = 0 .. n: the quantised values and palette weights, without a division per use.
+template <int N>
+constexpr std::array<float, N + 1> Quotients() {
+    std::array<float, N + 1> table{};
+    for (int k = 0; k <= N; ++k) table[k] = static_cast<float>(k) / static_cast<float>(N);
+    return table;
+}
+constexpr std::array<float, 4> kThirds = Quotients<3>();
+constexpr std::array<float, 3> kHalves = Quotients<2>();
+constexpr std::array<float, 8> kSevenths = Quotients<7>();
+constexpr std::array<float, 6> kFifths = Quotients<5>();
+constexpr std::array<float, 16> kFifteenths = Quotients<15>();
+constexpr std::array<float, 256> kByteValues = Quotients<255>();
+
+// Colour scaling used while fitting: red and blue weighted by their luminance share relative to green.
+constexpr float kFitRed = kLuminanceRed / kLuminanceGreen, kFitBlue = kLuminanceBlue / kLuminanceGreen;
 
 float Clamp01(float v) { return std::clamp(v, 0.0f, 1.0f); }
 
@@ -38,11 +127,27 @@ int RoundNonNegative(float v) {
 }
 
 // A palette position: the projection t rounded and limited to 0 .. steps.
-float Position(float t, float steps) { return static_cast<float>(RoundNonNegative(std::clamp(t, 0.0f, steps))); }
+int Position(float t, float steps) { return RoundNonNegative(std::clamp(t, 0.0f, steps)); }
 
-// Spreads the error of pixel i over the following pixels of the 4 x 4 block.
+// Position(offset / length * steps, steps), with the division replaced by a multiplication by
+// inverse = 1 / length. The product differs from the quotient by a few units in the last place, so
+// it rounds to the same position unless it lies next to a rounding boundary (t = 0.5, 1.5, ...);
+// there the quotient itself is computed. Branch-free but for that rare case.
+QM_DXT_INLINE int ProjectedPosition(float offset, float length, float inverse, float steps) {
+    float t = offset * inverse * steps;
+    t = t > 0.0f ? t : 0.0f;
+    t = t < steps ? t : steps;
+    const float f = t + 0.5f;
+    const int position = static_cast<int>(f);
+    const float fraction = f - static_cast<float>(position);
+    if (fraction < 1.0e-4f || fraction > 1.0f - 1.0e-4f) return Position(offset / length * steps, steps);
+    return position;
+}
+
+// Spreads the error of pixel i over the following pixels of the 4 x 4 block. Each pixel receives
+// its shares in pixel order (up-left, up, up-right, left).
 template <class T>
-void Diffuse(T* error, int i, const T& e) {
+QM_DXT_INLINE void Diffuse(T* error, int i, const T& e) {
     const int x = i & 3, y = i >> 2;
     if (x < 3) error[i + 1] = error[i + 1] + e * (7.0f / 16.0f);
     if (y < 3) {
@@ -65,58 +170,93 @@ Vec3 Unpack565(WORD c) {
             static_cast<float>((b << 3) | (b >> 2)) / 255.0f};
 }
 
-// The 565 grid value nearest to v (each channel rounded on its own grid).
-Vec3 Round565(const Vec3& v) {
-    return {RoundNonNegative(Clamp01(v.x) * 31.0f) / 31.0f, RoundNonNegative(Clamp01(v.y) * 63.0f) / 63.0f,
-            RoundNonNegative(Clamp01(v.z) * 31.0f) / 31.0f};
-}
-
-// Least-squares endpoint refinement: each point i is given the palette position nearest to its
-// projection on the endpoint line; then both endpoints take the least-squares solution for those
-// positions. Stops when the gradient is small or the endpoints meet.
-template <class V, class Dot>
-void RefineEndpoints(V& e0, V& e1, const V* points, int count, int entries, float gradientLimit, float minDistance,
-                     Dot dot) {
-    const float steps = static_cast<float>(entries - 1);
-    for (int pass = 0; pass < 8; ++pass) {
-        const V axis = e1 - e0;
-        const float length2 = dot(axis, axis);
-        if (length2 < minDistance * minDistance) break;
-        float aa = 0, ab = 0, bb = 0;
-        V pa{}, pb{};
-        V gradient0{}, gradient1{};
-        for (int i = 0; i < count; ++i) {
-            const float t = Position(dot(points[i] - e0, axis) / length2 * steps, steps) / steps;
-            const float s = 1.0f - t;
-            aa += s * s, ab += s * t, bb += t * t;
-            pa = pa + points[i] * s;
-            pb = pb + points[i] * t;
-            const V residual = e0 * s + e1 * t - points[i];
-            gradient0 = gradient0 + residual * s;
-            gradient1 = gradient1 + residual * t;
-        }
-        if (dot(gradient0, gradient0) < gradientLimit && dot(gradient1, gradient1) < gradientLimit) break;
-        const float det = aa * bb - ab * ab;
-        if (std::fabs(det) < 1e-12f) break;
-        e0 = (pa * bb - pb * ab) * (1.0f / det);
-        e1 = (pb * aa - pa * ab) * (1.0f / det);
-    }
-}
-
-float Dot3(const Vec3& a, const Vec3& b) { return a.Dot(b); }
-
-// A one-component value with the operators RefineEndpoints needs.
-struct Scalar {
-    float v = 0;
-    Scalar operator+(const Scalar& o) const { return {v + o.v}; }
-    Scalar operator-(const Scalar& o) const { return {v - o.v}; }
-    Scalar operator*(float s) const { return {v * s}; }
-};
-float Dot1(const Scalar& a, const Scalar& b) { return a.v * b.v; }
+F4 ToF4(const Vec3& v) { return F4::Set(v.x, v.y, v.z, 0.0f); }
 
 void StoreWord(BYTE* p, WORD w) {
     p[0] = static_cast<BYTE>(w & 0xFF);
     p[1] = static_cast<BYTE>(w >> 8);
+}
+
+// Colour endpoint refinement in the fitting space. Each pass gives every point the palette position
+// nearest to its projection on the endpoint line, then moves both endpoints to the least-squares
+// solution for those positions. Stops when every component of both gradients is small, when the
+// endpoints meet, or when the positions no longer determine a solution.
+void RefineColorEndpoints(F4& e0, F4& e1, const F4* points, const float* px, const float* py, const float* pz,
+                          int count, int entries) {
+    const float steps = static_cast<float>(entries - 1);
+    const float* weights = entries == 4 ? kThirds.data() : kHalves.data();
+    constexpr float kMinDistance = 1.0f / 4096.0f, kGradientLimit = 1.0f / 65536.0f;
+    const F4 zero = F4::Zero(), half = F4::Splat(0.5f), last = F4::Splat(steps);
+    for (int pass = 0; pass < 8; ++pass) {
+        const F4 axis = e1 - e0;
+        const float length2 = axis.Dot3(axis);
+        if (length2 < kMinDistance * kMinDistance) break;
+        alignas(16) float start[4], direction[4];
+        e0.Store(start);
+        axis.Store(direction);
+        const F4 sx = F4::Splat(start[0]), sy = F4::Splat(start[1]), sz = F4::Splat(start[2]);
+        const F4 dx = F4::Splat(direction[0]), dy = F4::Splat(direction[1]), dz = F4::Splat(direction[2]);
+        const F4 length = F4::Splat(length2);
+        alignas(16) std::int32_t position[16];
+        for (int i = 0; i < count; i += 4) {
+            const F4 projection =
+                (F4::Load(px + i) - sx) * dx + (F4::Load(py + i) - sy) * dy + (F4::Load(pz + i) - sz) * dz;
+            (Min(Max(projection / length * last, zero), last) + half).Truncate(position + i);
+        }
+        float aa = 0, ab = 0, bb = 0;
+        F4 pa = zero, pb = zero, gradient0 = zero, gradient1 = zero;
+        for (int i = 0; i < count; ++i) {
+            const float t = weights[position[i]], s = 1.0f - t;
+            aa += s * s, ab += s * t, bb += t * t;
+            const F4 S = F4::Splat(s), T = F4::Splat(t);
+            pa = pa + points[i] * S;
+            pb = pb + points[i] * T;
+            const F4 residual = e0 * S + e1 * T - points[i];
+            gradient0 = gradient0 + residual * S;
+            gradient1 = gradient1 + residual * T;
+        }
+        if ((gradient0 * gradient0).Below3(kGradientLimit) && (gradient1 * gradient1).Below3(kGradientLimit)) break;
+        const float det = aa * bb - ab * ab;
+        if (std::fabs(det) < 1e-12f) break;
+        const F4 inverse = F4::Splat(1.0f / det);
+        e0 = (pa * F4::Splat(bb) - pb * F4::Splat(ab)) * inverse;
+        e1 = (pb * F4::Splat(aa) - pa * F4::Splat(ab)) * inverse;
+    }
+}
+
+// Alpha endpoint refinement: the same least-squares passes on single values.
+void RefineAlphaEndpoints(float& e0, float& e1, const float* points, int count, int entries) {
+    const float steps = static_cast<float>(entries - 1);
+    const float* weights = entries == 8 ? kSevenths.data() : kFifths.data();
+    constexpr float kMinDistance = 1.0f / 256.0f, kGradientLimit = 1.0f / 64.0f;
+    const F4 zero = F4::Zero(), half = F4::Splat(0.5f), last = F4::Splat(steps);
+    for (int pass = 0; pass < 8; ++pass) {
+        const float axis = e1 - e0;
+        const float length2 = axis * axis;
+        if (length2 < kMinDistance * kMinDistance) break;
+        const F4 start = F4::Splat(e0), direction = F4::Splat(axis), length = F4::Splat(length2);
+        alignas(16) std::int32_t position[16];
+        for (int i = 0; i < count; i += 4) {
+            const F4 projection = (F4::Load(points + i) - start) * direction;
+            (Min(Max(projection / length * last, zero), last) + half).Truncate(position + i);
+        }
+        float aa = 0, ab = 0, bb = 0, pa = 0, pb = 0, gradient0 = 0, gradient1 = 0;
+        for (int i = 0; i < count; ++i) {
+            const float t = weights[position[i]], s = 1.0f - t;
+            aa += s * s, ab += s * t, bb += t * t;
+            pa = pa + points[i] * s;
+            pb = pb + points[i] * t;
+            const float residual = e0 * s + e1 * t - points[i];
+            gradient0 = gradient0 + residual * s;
+            gradient1 = gradient1 + residual * t;
+        }
+        if (gradient0 * gradient0 < kGradientLimit && gradient1 * gradient1 < kGradientLimit) break;
+        const float det = aa * bb - ab * ab;
+        if (std::fabs(det) < 1e-12f) break;
+        const float inverse = 1.0f / det;
+        e0 = (pa * bb - pb * ab) * inverse;
+        e1 = (pb * aa - pa * ab) * inverse;
+    }
 }
 
 void DecodeColorBlock(const BYTE* block, bool allowTransparent, Rgba out[16]) {
@@ -145,23 +285,38 @@ void EncodeDxt3Alpha(const Rgba in[16], BYTE block[8]) {
     for (int i = 0; i < 16; ++i) {
         const float v = in[i].a + error[i];
         const int q = RoundNonNegative(Clamp01(v) * 15.0f);
-        Diffuse(error, i, v - static_cast<float>(q) / 15.0f);
+        Diffuse(error, i, v - kFifteenths[q]);
         block[i / 2] |= static_cast<BYTE>(q << (4 * (i & 1)));
     }
 }
 
 void EncodeDxt5Alpha(const Rgba in[16], BYTE block[8]) {
-    // Diffuse to 8-bit precision first.
+    // Diffuse to 8-bit precision first. Alphas that already are 8-bit values (as from 8-bit images)
+    // leave no error to spread, so each one stands as it is and the serial pass is skipped.
+    auto toByte = [](float v) {
+        float c = v > 0.0f ? v : 0.0f;  // Clamp01 with NaN giving 0, as RoundNonNegative would
+        c = c < 1.0f ? c : 1.0f;
+        return kByteValues[static_cast<int>(c * 255.0f + 0.5f)];
+    };
     float alpha[16];
-    float error[16] = {};
+    bool exact = true;
+    for (int i = 0; i < 16; ++i) {
+        alpha[i] = toByte(in[i].a);
+        exact = exact && alpha[i] == in[i].a;
+    }
+    if (!exact) {
+        float error[16] = {};
+        for (int i = 0; i < 16; ++i) {
+            const float v = in[i].a + error[i];
+            const float q = toByte(v);
+            Diffuse(error, i, v - q);
+            alpha[i] = q;
+        }
+    }
     bool allOne = true, hasExtreme = false;
     for (int i = 0; i < 16; ++i) {
-        const float v = in[i].a + error[i];
-        const float q = static_cast<float>(RoundNonNegative(Clamp01(v) * 255.0f)) / 255.0f;
-        Diffuse(error, i, v - q);
-        alpha[i] = q;
-        allOne = allOne && q == 1.0f;
-        hasExtreme = hasExtreme || q == 0.0f || q == 1.0f;
+        allOne = allOne && alpha[i] == 1.0f;
+        hasExtreme = hasExtreme || alpha[i] == 0.0f || alpha[i] == 1.0f;
     }
     std::memset(block, 0, 8);
     if (allOne) {
@@ -169,44 +324,44 @@ void EncodeDxt5Alpha(const Rgba in[16], BYTE block[8]) {
         return;
     }
     // Endpoints from the alphas the interpolated entries cover.
-    Scalar points[16];
+    alignas(16) float points[16] = {};
     int count = 0;
     float lo = 1.0f, hi = 0.0f;
     for (int i = 0; i < 16; ++i) {
         if (hasExtreme && (alpha[i] == 0.0f || alpha[i] == 1.0f)) continue;
-        points[count++] = {alpha[i]};
+        points[count++] = alpha[i];
         lo = std::min(lo, alpha[i]);
         hi = std::max(hi, alpha[i]);
     }
     const int entries = hasExtreme ? 6 : 8;
-    Scalar e0{count > 0 ? lo : 0.0f}, e1{count > 0 ? hi : 0.0f};
-    if (count > 0) RefineEndpoints(e0, e1, points, count, entries, 1.0f / 64.0f, 1.0f / 256.0f, Dot1);
-    int a0 = RoundNonNegative(Clamp01(e0.v) * 255.0f);
-    int a1 = RoundNonNegative(Clamp01(e1.v) * 255.0f);
+    float e0 = count > 0 ? lo : 0.0f, e1 = count > 0 ? hi : 0.0f;
+    if (count > 0) RefineAlphaEndpoints(e0, e1, points, count, entries);
+    int a0 = RoundNonNegative(Clamp01(e0) * 255.0f);
+    int a1 = RoundNonNegative(Clamp01(e1) * 255.0f);
     // Eight values: larger first; six values: smaller first.
     if (hasExtreme ? a0 > a1 : a0 < a1) std::swap(a0, a1);
     block[0] = static_cast<BYTE>(a0);
     block[1] = static_cast<BYTE>(a1);
     static constexpr int kEightCodes[8] = {0, 2, 3, 4, 5, 6, 7, 1};
     static constexpr int kSixCodes[6] = {0, 2, 3, 4, 5, 1};
+    const int* codes = hasExtreme ? kSixCodes : kEightCodes;
     const float f0 = a0 / 255.0f, f1 = a1 / 255.0f;
     const float steps = static_cast<float>(entries - 1);
+    float palette[8];
+    for (int k = 0; k < entries; ++k) palette[k] = f0 + (f1 - f0) * static_cast<float>(k) / steps;
+    const float zeroBelow = f0 * 0.5f, oneAbove = (f1 + 1.0f) * 0.5f, span = f1 - f0, inverseSpan = 1.0f / span;
     std::uint64_t bits = 0;
     float diffused[16] = {};
     for (int i = 0; i < 16; ++i) {
         const float v = in[i].a + diffused[i];
-        int code = 0;
-        float chosen = f0;
-        if (hasExtreme && v <= f0 * 0.5f) {
-            code = 6, chosen = 0.0f;
-        } else if (hasExtreme && v > (f1 + 1.0f) * 0.5f) {
-            code = 7, chosen = 1.0f;
-        } else if (a0 != a1) {
-            const float t = Position((v - f0) / (f1 - f0) * steps, steps);
-            const int position = static_cast<int>(t);
-            code = hasExtreme ? kSixCodes[position] : kEightCodes[position];
-            chosen = f0 + (f1 - f0) * t / steps;
-        }
+        // Chosen without data-dependent branches: the position (0, value f0, for equal endpoints),
+        // then the six-value mode's own 0 and 1 below and above the interpolated range.
+        const int position = a0 != a1 ? ProjectedPosition(v - f0, span, inverseSpan, steps) : 0;
+        int code = codes[position];
+        float chosen = palette[position];
+        const bool low = hasExtreme && v <= zeroBelow, high = hasExtreme && !low && v > oneAbove;
+        code = low ? 6 : high ? 7 : code;
+        chosen = low ? 0.0f : high ? 1.0f : chosen;
         Diffuse(diffused, i, v - chosen);
         bits |= static_cast<std::uint64_t>(code) << (3 * i);
     }
@@ -270,7 +425,10 @@ void EncodeDxtColorBlock(const Rgba in[16], bool allowTransparent, BYTE block[8]
     // Step 1: transparency, alphas dithered to one bit.
     bool transparent[16] = {};
     int transparentCount = 0;
-    if (allowTransparent) {
+    bool opaque = true;
+    for (int i = 0; i < 16; ++i) opaque = opaque && in[i].a >= 1.0f;
+    if (allowTransparent && !opaque) {
+        // (Alphas of 1 or more dither to 1 with no error to spread, so opaque blocks skip this.)
         float error[16] = {};
         for (int i = 0; i < 16; ++i) {
             const float v = in[i].a + error[i];
@@ -288,87 +446,118 @@ void EncodeDxtColorBlock(const Rgba in[16], bool allowTransparent, BYTE block[8]
     }
     const int entries = transparentCount > 0 ? 3 : 4;
 
-    // Step 2: colours diffused to 5-6-5 precision, then scaled for fitting.
-    Vec3 points[16];
+    // Step 2: colours diffused to 5-6-5 precision, then scaled for fitting. The opaque points are
+    // kept both as lanes (red, green, blue) and as one array per channel, padded with zeros.
+    const F4 zero = F4::Zero(), one = F4::Splat(1.0f), half = F4::Splat(0.5f);
+    const F4 levels = F4::Set(31.0f, 63.0f, 31.0f, 0.0f), divisors = F4::Set(31.0f, 63.0f, 31.0f, 1.0f);
+    const F4 fitScale = F4::Set(kFitRed, 1.0f, kFitBlue, 0.0f);
+    F4 points[16];
+    alignas(16) float px[16] = {}, py[16] = {}, pz[16] = {};
     int count = 0;
+    F4 lo = one, hi = zero;
     {
-        Vec3 error[16] = {};
+        F4 error[16];
+        for (F4& e : error) e = zero;
         for (int i = 0; i < 16; ++i) {
-            const Vec3 v = Vec3{in[i].r, in[i].g, in[i].b} + error[i];
-            const Vec3 q = Round565(v);
+            // Lane 3 carries alpha along; it is quantised to 0 and never read.
+            const F4 v = F4::Load(&in[i].r) + error[i];
+            const F4 q = (Min(Max(v, zero), one) * levels + half).Truncated() / divisors;
             Diffuse(error, i, v - q);
-            if (!transparent[i]) points[count++] = Scale(q);
+            if (transparent[i]) continue;
+            const F4 p = q * fitScale;
+            alignas(16) float lanes[4];
+            p.Store(lanes);
+            points[count] = p;
+            px[count] = lanes[0], py[count] = lanes[1], pz[count] = lanes[2];
+            lo = count == 0 ? p : Min(p, lo);
+            hi = count == 0 ? p : Max(p, hi);
+            ++count;
         }
     }
 
     // Step 3: endpoints along the best bounding-box diagonal, then least-squares refinement.
-    Vec3 lo = points[0], hi = points[0];
-    for (int i = 1; i < count; ++i) {
-        lo = {std::min(lo.x, points[i].x), std::min(lo.y, points[i].y), std::min(lo.z, points[i].z)};
-        hi = {std::max(hi.x, points[i].x), std::max(hi.y, points[i].y), std::max(hi.z, points[i].z)};
-    }
-    Vec3 e0 = lo, e1 = hi;
-    const Vec3 diagonal = hi - lo;
-    const float diagonal2 = diagonal.Dot(diagonal);
+    F4 e0 = lo, e1 = hi;
+    const F4 diagonal = hi - lo;
+    const float diagonal2 = diagonal.Dot3(diagonal);
     if (std::sqrt(diagonal2) >= FLT_MIN) {
-        const Vec3 centre = (lo + hi) * 0.5f;
-        float best = -1.0f;
-        for (int flip = 0; flip < 4; ++flip) {
-            const Vec3 a{lo.x, (flip & 1) ? hi.y : lo.y, (flip & 2) ? hi.z : lo.z};
-            const Vec3 b{hi.x, (flip & 1) ? lo.y : hi.y, (flip & 2) ? lo.z : hi.z};
-            const Vec3 axis = b - a;
-            float sum = 0.0f;
-            for (int i = 0; i < count; ++i) {
-                const float p = (points[i] - centre).Dot(axis);
-                sum += p * p;
-            }
-            if (sum > best) best = sum, e0 = a, e1 = b;
+        // The four diagonals side by side: green and blue ends exchanged in lanes 1 and 3, and 2 and 3.
+        alignas(16) float l[4], h[4], d[4], c[4];
+        lo.Store(l), hi.Store(h), diagonal.Store(d), ((lo + hi) * 0.5f).Store(c);
+        const F4 ax = F4::Splat(d[0]), ay = F4::Set(d[1], l[1] - h[1], d[1], l[1] - h[1]),
+                 az = F4::Set(d[2], d[2], l[2] - h[2], l[2] - h[2]);
+        F4 sums = zero;
+        for (int i = 0; i < count; ++i) {
+            const F4 p = F4::Splat(px[i] - c[0]) * ax + F4::Splat(py[i] - c[1]) * ay + F4::Splat(pz[i] - c[2]) * az;
+            sums = sums + p * p;
         }
-        if (diagonal2 >= 1.0f / 4096.0f) {
-            RefineEndpoints(e0, e1, points, count, entries, 1.0f / 65536.0f, 1.0f / 4096.0f, Dot3);
+        alignas(16) float sum[4];
+        sums.Store(sum);
+        int flip = 0;
+        for (int f = 1; f < 4; ++f) {
+            if (sum[f] > sum[flip]) flip = f;
         }
+        e0 = F4::Set(l[0], (flip & 1) ? h[1] : l[1], (flip & 2) ? h[2] : l[2], 0.0f);
+        e1 = F4::Set(h[0], (flip & 1) ? l[1] : h[1], (flip & 2) ? l[2] : h[2], 0.0f);
+        if (diagonal2 >= 1.0f / 4096.0f) RefineColorEndpoints(e0, e1, points, px, py, pz, count, entries);
     }
 
     // Step 4: endpoints to 5-6-5, ordered as the mode requires.
-    WORD c0 = Pack565(Unscale(e0)), c1 = Pack565(Unscale(e1));
+    alignas(16) float end0[4], end1[4];
+    const F4 unscale = F4::Set(kFitRed, 1.0f, kFitBlue, 1.0f);
+    (e0 / unscale).Store(end0);
+    (e1 / unscale).Store(end1);
+    WORD c0 = Pack565({end0[0], end0[1], end0[2]}), c1 = Pack565({end1[0], end1[1], end1[2]});
     if (entries == 4 ? c0 < c1 : c0 > c1) std::swap(c0, c1);
     StoreWord(block, c0);
     StoreWord(block + 2, c1);
 
     // Step 5: indices along the quantised endpoint line, with the error of each choice diffused.
-    const Vec3 q0 = Unpack565(c0), q1 = Unpack565(c1);
-    const Vec3 s0 = Scale(q0), axis = Scale(q1) - s0;
-    const float length2 = axis.Dot(axis);
-    const float steps = static_cast<float>(entries - 1);
-    static constexpr int kFourCodes[4] = {0, 2, 3, 1};
-    static constexpr int kThreeCodes[3] = {0, 2, 1};
     std::uint32_t indices = 0;
-    Vec3 error[16] = {};
-    for (int i = 0; i < 16; ++i) {
-        int code = 0;
-        if (transparent[i]) {
-            code = 3;
-        } else if (entries == 4 && c0 == c1) {
-            code = 0;
-        } else {
-            const Vec3 v = Vec3{in[i].r, in[i].g, in[i].b} + error[i];
-            float t = 0.0f;
-            if (length2 > 0.0f) t = Position((Scale(v) - s0).Dot(axis) / length2 * steps, steps);
-            code = entries == 4 ? kFourCodes[static_cast<int>(t)] : kThreeCodes[static_cast<int>(t)];
-            const Vec3 chosen = q0 + (q1 - q0) * (t / steps);
-            Diffuse(error, i, v - chosen);
+    if (entries == 4 && c0 == c1) {
+        indices = 0;
+    } else {
+        const F4 q0 = ToF4(Unpack565(c0)), q1 = ToF4(Unpack565(c1));
+        const F4 s0 = q0 * fitScale, axis = q1 * fitScale - s0;
+        const float length2 = axis.Dot3(axis), inverseLength2 = 1.0f / length2;
+        const float steps = static_cast<float>(entries - 1);
+        const float* weights = entries == 4 ? kThirds.data() : kHalves.data();
+        static constexpr int kFourCodes[4] = {0, 2, 3, 1};
+        static constexpr int kThreeCodes[3] = {0, 2, 1};
+        const int* codes = entries == 4 ? kFourCodes : kThreeCodes;
+        F4 palette[4];
+        for (int k = 0; k < entries; ++k) palette[k] = q0 + (q1 - q0) * weights[k];
+        F4 error[16];
+        for (F4& e : error) e = zero;
+        for (int i = 0; i < 16; ++i) {
+            if (transparent[i]) {
+                indices |= 3u << (2 * i);
+                continue;
+            }
+            const F4 v = F4::Load(&in[i].r) + error[i];  // lane 3 (alpha) is never read
+            const int position =
+                length2 > 0.0f ? ProjectedPosition((v * fitScale - s0).Dot3(axis), length2, inverseLength2, steps) : 0;
+            Diffuse(error, i, v - palette[position]);
+            indices |= static_cast<std::uint32_t>(codes[position]) << (2 * i);
         }
-        indices |= static_cast<std::uint32_t>(code) << (2 * i);
     }
     for (int k = 0; k < 4; ++k) block[4 + k] = static_cast<BYTE>(indices >> (8 * k));
 }
 
 void EncodeDxtBlock(D3DFORMAT format, const Rgba in[16], BYTE* block) {
+    // Every channel limited to [0, 1] (a NaN passes through, as with std::clamp); DXT2 and DXT4
+    // multiply colour by alpha.
+    static_assert(sizeof(Rgba) == 4 * sizeof(float));
     Rgba pixels[16];
+    const F4 zero = F4::Zero(), one = F4::Splat(1.0f);
+    const bool premultiply = IsPremultiplied(format);
     for (int i = 0; i < 16; ++i) {
-        pixels[i] = {Clamp01(in[i].r), Clamp01(in[i].g), Clamp01(in[i].b), Clamp01(in[i].a)};
-        if (IsPremultiplied(format)) {
-            pixels[i].r *= pixels[i].a, pixels[i].g *= pixels[i].a, pixels[i].b *= pixels[i].a;
+        const F4 v = Max(zero, Min(one, F4::Load(&in[i].r)));
+        if (premultiply) {
+            alignas(16) float c[4];
+            v.Store(c);
+            (v * F4::Set(c[3], c[3], c[3], 1.0f)).Store(&pixels[i].r);
+        } else {
+            v.Store(&pixels[i].r);
         }
     }
     if (format == D3DFMT_DXT1) {

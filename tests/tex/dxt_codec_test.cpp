@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 
 #include "library/tex/convert_filter.h"
 #include "library/tex/dxt_codec.h"
@@ -105,6 +106,38 @@ TEST(DxtBlocks, EncoderExactCases) {
     EXPECT_EQ(block[0], 255);
     EXPECT_EQ(block[1], 255);
     for (int k = 2; k < 8; ++k) EXPECT_EQ(block[k], 0);
+}
+
+// Endpoint refinement stops as soon as each of the six gradient components, squared, is below 2^-16,
+// even when their sum is not. Worked by hand, with the 5-6-5 codes as steps (8-bit values in brackets):
+// pixel 0 = (3, 3, 3) [24, 12, 24], pixels 1-13 black, pixel 14 = (1, 2, 3) [8, 8, 24], pixel 15 =
+// (2, 1, 2) [16, 4, 16]. Diffusion to 5-6-5 keeps these codes (the carried errors stay below 0.003).
+// The box runs from black to (3, 3, 3); its main diagonal wins. In fitting space (red x 0.29704,
+// blue x 0.10078) pixel 14 projects to position 1.77 -> 2 and pixel 15 to 1.29 -> 1 on the 0..3 line;
+// their residuals against the palette are (+1, 0, -1) and (-1, 0, -1) steps, so both gradients are
+// (-/+0.003194, 0, -0.003251): components squared 1.02e-5 and 1.06e-5, each below 2^-16 = 1.53e-5,
+// their sum 2.08e-5 not. The endpoints stay the box corners: 0x1863 first (four entries), 0x0000.
+// Indices from 0x1863: pixel 0 -> 0, black -> 1; pixel 14 projects to 1.22 -> palette (16, 8, 16),
+// code 2, error (-8, 0, +8) / 255 with 7/16 of it reaching pixel 15, which becomes (12.5, 4, 19.5)
+// and projects to 1.82 -> code 3. (A refinement step would move the blue end to code 4: 0x1864.)
+TEST(DxtBlocks, RefinementStopsWhenEveryGradientComponentIsSmall) {
+    auto colour = [](int r, int g, int b) {
+        return Rgba{r / 255.0f, g / 255.0f, b / 255.0f, 1.0f};
+    };
+    Rgba in[16];
+    for (Rgba& v : in) v = colour(0, 0, 0);
+    in[0] = colour(24, 12, 24);
+    in[14] = colour(8, 8, 24);
+    in[15] = colour(16, 4, 16);
+    const BYTE expected[8] = {0x63, 0x18, 0x00, 0x00, 0x54, 0x55, 0x55, 0xE5};
+    BYTE block[16];
+    EncodeDxtBlock(D3DFMT_DXT1, in, block);
+    EXPECT_EQ(0, std::memcmp(block, expected, 8));
+    // DXT5: the same colour half after an opaque alpha half (255, 255, zero indices).
+    EncodeDxtBlock(D3DFMT_DXT5, in, block);
+    const BYTE opaque[8] = {255, 255, 0, 0, 0, 0, 0, 0};
+    EXPECT_EQ(0, std::memcmp(block, opaque, 8));
+    EXPECT_EQ(0, std::memcmp(block + 8, expected, 8));
 }
 
 // RMS error over red, green and blue (and alpha where stored) on smooth gradients with noise.
