@@ -199,6 +199,7 @@ private:
         HRESULT hr = device_->BeginStateBlock();
         if (FAILED(hr)) return hr;
         device_->SetFVF(preTransformed_ ? kScreenVertexFormat : kPixelVertexFormat);
+        device_->SetVertexShader(nullptr);
         if (!preTransformed_) {
             Matrix identity;
             MatrixIdentity(&identity);
@@ -207,6 +208,7 @@ private:
             if (saving) device_->SetTransform(D3DTS_WORLD, &identity);
         }
         SetStates(std::begin(kCommonStates), std::end(kCommonStates));
+        device_->SetNPatchMode(0);
         SetStates(std::begin(kTessellationAndOutputStates), std::end(kTessellationAndOutputStates));
         if (!preTransformed_) SetStates(std::begin(kUntransformedStates), std::end(kUntransformedStates));
         for (const StageStateValue& s : kStageOps) device_->SetTextureStageState(s.stage, s.type, s.value);

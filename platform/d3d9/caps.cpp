@@ -97,6 +97,8 @@ D3DCAPS9 SoftwareDeviceCaps(D3DDEVTYPE type) {
     caps.MaxStreamStride = kMaxStreamStride;
     caps.VertexShaderVersion = D3DVS_VERSION(0, 0);
     caps.PixelShaderVersion = D3DPS_VERSION(0, 0);
+    // Programs are stored but not run; their constant registers hold values all the same.
+    caps.MaxVertexShaderConst = kVertexShaderConstantsF;
     caps.DevCaps2 = D3DDEVCAPS2_STREAMOFFSET;
     caps.NumberOfAdaptersInGroup = 1;
     caps.NumSimultaneousRTs = 1;

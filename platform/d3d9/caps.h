@@ -24,14 +24,21 @@ constexpr DWORD kMaxVertexBlendMatrixIndex = 255;
 constexpr float kMaxScreenCoordinate = 1048576.0f;
 // Largest back buffer side; larger requests are D3DERR_INVALIDCALL.
 constexpr UINT kMaxSurfaceSize = 16384;
+// Shader constant registers, as shader model 3.0 has them: float vectors of the vertex and the pixel
+// stage, integer vectors and booleans of each.
+constexpr UINT kVertexShaderConstantsF = 256;
+constexpr UINT kPixelShaderConstantsF = 224;
+constexpr UINT kShaderConstantsI = 16;
+constexpr UINT kShaderConstantsB = 16;
 
 // The nominal display of the software adapter: what GetAdapterDisplayMode and the device's
 // GetDisplayMode report, and the format D3DFMT_UNKNOWN stands for in windowed back buffers.
 D3DDISPLAYMODE AdapterDisplayMode();
 
 // Capabilities of the software device for the given device type (HAL and REF are the same device).
-// Shaders are not run yet: both shader versions are 0.0. Texture, blend and raster capabilities list
-// what the fixed-function pipeline provides.
+// Shaders are not run yet: both shader versions are 0.0, though the vertex constant registers exist
+// and are counted. Texture, blend and raster capabilities list what the fixed-function pipeline
+// provides.
 D3DCAPS9 SoftwareDeviceCaps(D3DDEVTYPE type);
 
 // What a device of this type reports and enforces: SoftwareDeviceCaps, or the record a test put in

@@ -175,6 +175,30 @@ protected:
     ~IDirect3DVertexDeclaration9() = default;
 };
 
+// A vertex or pixel shader program as the device keeps it: the token stream given to
+// CreateVertexShader or CreatePixelShader, from the version token to the end token. The device
+// stores programs and binds them, but draws only with the fixed-function pipeline (see
+// IDirect3DDevice9::SetVertexShader).
+struct IDirect3DVertexShader9 : IUnknown {
+    static constexpr IID iid = {0xEFC5557E, 0x6265, 0x4613, {0x8A, 0x94, 0x43, 0x85, 0x78, 0x89, 0xEB, 0x36}};
+    virtual HRESULT GetDevice(IDirect3DDevice9** ppDevice) = 0;
+    // With pData null writes the program's size in bytes to *pSizeOfData; otherwise copies the
+    // program, and *pSizeOfData smaller than it is D3DERR_INVALIDCALL.
+    virtual HRESULT GetFunction(void* pData, UINT* pSizeOfData) = 0;
+
+protected:
+    ~IDirect3DVertexShader9() = default;
+};
+
+struct IDirect3DPixelShader9 : IUnknown {
+    static constexpr IID iid = {0x6D3BDBDC, 0x5B02, 0x4415, {0xB8, 0x52, 0xCE, 0x5E, 0x8B, 0xCC, 0xB2, 0x89}};
+    virtual HRESULT GetDevice(IDirect3DDevice9** ppDevice) = 0;
+    virtual HRESULT GetFunction(void* pData, UINT* pSizeOfData) = 0;
+
+protected:
+    ~IDirect3DPixelShader9() = default;
+};
+
 // The device. Every getter that hands out an object adds a reference for the caller; every bound
 // object (stream source, index buffer, texture) is held by the device until it is unbound or the
 // device goes away. State Set/Get calls validate their type, stage and index and return
@@ -270,7 +294,8 @@ struct IDirect3DDevice9 : IUnknown {
     virtual HRESULT SetRenderState(D3DRENDERSTATETYPE State, DWORD Value) = 0;
     virtual HRESULT GetRenderState(D3DRENDERSTATETYPE State, DWORD* pValue) = 0;
     // D3DSBT_ALL, D3DSBT_PIXELSTATE or D3DSBT_VERTEXSTATE, with the platform's lists of states, holding
-    // their current values.
+    // their current values. The vertex shader, its constants and the N-patch mode are vertex state;
+    // the pixel shader and its constants pixel state; D3DSBT_ALL holds both.
     virtual HRESULT CreateStateBlock(D3DSTATEBLOCKTYPE Type, IDirect3DStateBlock9** ppSB) = 0;
     // Between BeginStateBlock and EndStateBlock the Set calls of state are recorded into a new block
     // and leave the device's state as it was. Blocks do not nest.
@@ -285,11 +310,18 @@ struct IDirect3DDevice9 : IUnknown {
     // Samplers 0-15 and D3DDMAPSAMPLER, D3DVERTEXTEXTURESAMPLER0-3.
     virtual HRESULT GetSamplerState(DWORD Sampler, D3DSAMPLERSTATETYPE Type, DWORD* pValue) = 0;
     virtual HRESULT SetSamplerState(DWORD Sampler, D3DSAMPLERSTATETYPE Type, DWORD Value) = 0;
+    // The number of segments N-patches are divided into; below 1.0 (the default 0.0) N-patches are
+    // off. The value is stored, recorded in state blocks and reported as set; this device draws
+    // every triangle as it is, whatever the mode. GetNPatchMode has no failure result: it reports
+    // the current value on a pure device too.
+    virtual HRESULT SetNPatchMode(float nSegments) = 0;
+    virtual float GetNPatchMode() = 0;
     // Draw calls are validated (inside a scene; stream 0 and, for indexed draws, indices bound and
     // unlocked; a vertex format set; every vertex and index the call names inside its buffer) and
     // D3DERR_INVALIDCALL otherwise. The *UP calls leave stream 0 (and the index buffer) unbound.
-    // A valid draw runs the fixed-function pipeline and returns D3D_OK; primitives that name a vertex
-    // outside the vertex source are skipped, and nothing is read outside a buffer.
+    // A valid draw runs the fixed-function pipeline and returns D3D_OK (D3DERR_NOTAVAILABLE while a
+    // shader is set, see SetVertexShader); primitives that name a vertex outside the vertex source are
+    // skipped, and nothing is read outside a buffer.
     virtual HRESULT DrawPrimitive(D3DPRIMITIVETYPE PrimitiveType, UINT StartVertex, UINT PrimitiveCount) = 0;
     virtual HRESULT DrawIndexedPrimitive(D3DPRIMITIVETYPE PrimitiveType, INT BaseVertexIndex, UINT MinVertexIndex,
                                          UINT NumVertices, UINT startIndex, UINT primCount) = 0;
@@ -310,6 +342,27 @@ struct IDirect3DDevice9 : IUnknown {
     // is D3DERR_INVALIDCALL; 0 means none.
     virtual HRESULT SetFVF(DWORD FVF) = 0;
     virtual HRESULT GetFVF(DWORD* pFVF) = 0;
+    // Programs are token streams from a version token to the end token: vertex shader models 1.1,
+    // 2.0, 2.x and 3.0, pixel shader models 1.1-1.4, 2.0, 2.x and 3.0. A stream with another version,
+    // an unknown token where an instruction belongs, or no end token within 2^20 tokens is
+    // D3DERR_INVALIDCALL. The device keeps the program; it does not run it.
+    virtual HRESULT CreateVertexShader(const DWORD* pFunction, IDirect3DVertexShader9** ppShader) = 0;
+    // A shader of this device, or null for the fixed-function vertex stage. While a vertex or a pixel
+    // shader is set, a draw call inside a scene, with a known primitive type, a primitive count in
+    // range and a vertex format or declaration set, draws nothing and returns D3DERR_NOTAVAILABLE:
+    // this device runs no shader programs, and drawing the call with the fixed-function pipeline
+    // instead would put wrong pixels on the target.
+    virtual HRESULT SetVertexShader(IDirect3DVertexShader9* pShader) = 0;
+    virtual HRESULT GetVertexShader(IDirect3DVertexShader9** ppShader) = 0;
+    // Constant registers: 256 float and 16 integer vectors of four, 16 booleans (stored as given).
+    // A null pointer, or a range reaching beyond the last register, is D3DERR_INVALIDCALL and changes
+    // nothing; a count of 0 does nothing.
+    virtual HRESULT SetVertexShaderConstantF(UINT StartRegister, const float* pConstantData, UINT Vector4fCount) = 0;
+    virtual HRESULT GetVertexShaderConstantF(UINT StartRegister, float* pConstantData, UINT Vector4fCount) = 0;
+    virtual HRESULT SetVertexShaderConstantI(UINT StartRegister, const int* pConstantData, UINT Vector4iCount) = 0;
+    virtual HRESULT GetVertexShaderConstantI(UINT StartRegister, int* pConstantData, UINT Vector4iCount) = 0;
+    virtual HRESULT SetVertexShaderConstantB(UINT StartRegister, const BOOL* pConstantData, UINT BoolCount) = 0;
+    virtual HRESULT GetVertexShaderConstantB(UINT StartRegister, BOOL* pConstantData, UINT BoolCount) = 0;
     // Streams 0-15; the stride may not exceed the caps' MaxStreamStride. Buffers of another device
     // are D3DERR_INVALIDCALL.
     virtual HRESULT SetStreamSource(UINT StreamNumber, IDirect3DVertexBuffer9* pStreamData, UINT OffsetInBytes,
@@ -318,6 +371,16 @@ struct IDirect3DDevice9 : IUnknown {
                                     UINT* pStride) = 0;
     virtual HRESULT SetIndices(IDirect3DIndexBuffer9* pIndexData) = 0;
     virtual HRESULT GetIndices(IDirect3DIndexBuffer9** ppIndexData) = 0;
+    // As for vertex shaders; the pixel stage has 224 float constant registers.
+    virtual HRESULT CreatePixelShader(const DWORD* pFunction, IDirect3DPixelShader9** ppShader) = 0;
+    virtual HRESULT SetPixelShader(IDirect3DPixelShader9* pShader) = 0;
+    virtual HRESULT GetPixelShader(IDirect3DPixelShader9** ppShader) = 0;
+    virtual HRESULT SetPixelShaderConstantF(UINT StartRegister, const float* pConstantData, UINT Vector4fCount) = 0;
+    virtual HRESULT GetPixelShaderConstantF(UINT StartRegister, float* pConstantData, UINT Vector4fCount) = 0;
+    virtual HRESULT SetPixelShaderConstantI(UINT StartRegister, const int* pConstantData, UINT Vector4iCount) = 0;
+    virtual HRESULT GetPixelShaderConstantI(UINT StartRegister, int* pConstantData, UINT Vector4iCount) = 0;
+    virtual HRESULT SetPixelShaderConstantB(UINT StartRegister, const BOOL* pConstantData, UINT BoolCount) = 0;
+    virtual HRESULT GetPixelShaderConstantB(UINT StartRegister, BOOL* pConstantData, UINT BoolCount) = 0;
 
 protected:
     ~IDirect3DDevice9() = default;

@@ -891,3 +891,33 @@ static_assert(sizeof(D3DVERTEXELEMENT9) == 8);
 // The element that ends a declaration.
 constexpr D3DVERTEXELEMENT9 D3DDECL_END() { return D3DVERTEXELEMENT9{0xFF, 0, D3DDECLTYPE_UNUSED, 0, 0, 0}; }
 constexpr UINT MAXD3DDECLLENGTH = 64;
+
+// ---- Shader token streams ----
+
+// A shader program is a stream of DWORD tokens: the version token (D3DVS_VERSION/D3DPS_VERSION),
+// instruction tokens each followed by their parameter tokens, comment blocks, and the end token.
+// Instruction tokens have bit 31 clear and the opcode in the low word; from shader model 2.0 on they
+// also carry the number of parameter tokens that follow. Parameter tokens have bit 31 set.
+enum D3DSHADER_INSTRUCTION_OPCODE_TYPE : DWORD {
+    D3DSIO_NOP = 0,
+    D3DSIO_DEFB = 47,
+    D3DSIO_DEFI = 48,
+    D3DSIO_DEF = 81,
+    D3DSIO_PHASE = 0xFFFD,
+    D3DSIO_COMMENT = 0xFFFE,
+    D3DSIO_END = 0xFFFF,
+};
+
+constexpr DWORD D3DSI_OPCODE_MASK = 0x0000FFFF;
+constexpr DWORD D3DSI_INSTLENGTH_MASK = 0x0F000000;
+constexpr DWORD D3DSI_INSTLENGTH_SHIFT = 24;
+constexpr DWORD D3DSI_COMMENTSIZE_MASK = 0x7FFF0000;
+constexpr DWORD D3DSI_COMMENTSIZE_SHIFT = 16;
+
+// A comment block of `size` DWORDs of free data follows this token.
+constexpr DWORD D3DSHADER_COMMENT(DWORD size) {
+    return ((size << D3DSI_COMMENTSIZE_SHIFT) & D3DSI_COMMENTSIZE_MASK) | D3DSIO_COMMENT;
+}
+// The token that ends every shader program.
+constexpr DWORD D3DVS_END() { return 0x0000FFFF; }
+constexpr DWORD D3DPS_END() { return 0x0000FFFF; }

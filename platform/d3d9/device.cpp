@@ -444,7 +444,7 @@ HRESULT Device::GetLightEnable(DWORD Index, BOOL* pEnable) {
     return D3D_OK;
 }
 
-// ---- Render, texture-stage and sampler states; textures ----
+// ---- Render, texture-stage and sampler states; textures; N-patch mode ----
 
 HRESULT Device::SetRenderState(D3DRENDERSTATETYPE State, DWORD Value) {
     RecordCall("SetRenderState", State, Value);
@@ -523,6 +523,18 @@ HRESULT Device::SetSamplerState(DWORD Sampler, D3DSAMPLERSTATETYPE Type, DWORD V
     Target().dirty |= kDirtySamplers;
     if (StateMask* mask = RecordedMask()) mask->samplerStates[static_cast<std::size_t>(slot)].set(Type);
     return D3D_OK;
+}
+
+HRESULT Device::SetNPatchMode(float nSegments) {
+    RecordCall("SetNPatchMode", nSegments);
+    Target().nPatchSegments = nSegments;
+    if (StateMask* mask = RecordedMask()) mask->nPatchMode = true;
+    return D3D_OK;
+}
+
+float Device::GetNPatchMode() {
+    RecordCall("GetNPatchMode");
+    return state_.nPatchSegments;
 }
 
 // ---- Buffers and bindings ----
@@ -652,8 +664,10 @@ HRESULT Device::GetIndices(IDirect3DIndexBuffer9** ppIndexData) {
 HRESULT Device::CheckDraw(D3DPRIMITIVETYPE type, UINT primitiveCount) const {
     if (!inScene_ || !IsKnownPrimitiveType(type)) return D3DERR_INVALIDCALL;
     if (primitiveCount == 0 || primitiveCount > kMaxPrimitiveCount) return D3DERR_INVALIDCALL;
-    // Shaders come later; until then a vertex format or a declaration describes the input.
     if (state_.fvf == 0 && !state_.declaration) return D3DERR_INVALIDCALL;
+    // Shader programs are kept but not run; drawing the call with the fixed-function stages instead
+    // would put pixels on the target that the program would not have drawn.
+    if (state_.vertexShader || state_.pixelShader) return D3DERR_NOTAVAILABLE;
     return D3D_OK;
 }
 

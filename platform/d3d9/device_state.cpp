@@ -244,6 +244,11 @@ void ResetToDefaults(DeviceState* state, bool autoDepthStencil, UINT width, UINT
     state->fvf = 0;
     state->declaration.Reset();
     for (auto& t : state->textures) t.Reset();
+    state->vertexShader.Reset();
+    state->pixelShader.Reset();
+    state->vertexConstants = {};
+    state->pixelConstants = {};
+    state->nPatchSegments = 0.0f;
     state->dirty = kDirtyAll;
 }
 

@@ -1,6 +1,6 @@
 // device_state.h: the state a device keeps between calls (render, texture-stage and sampler states,
-// transforms, viewport, material, lights, bindings), its defaults, the slot tables that validate
-// state types and indices, and one dirty bit per state group.
+// transforms, viewport, material, lights, bindings, shaders and their constants, N-patch mode), its
+// defaults, the slot tables that validate state types and indices, and one dirty bit per state group.
 #pragma once
 
 #include <array>
@@ -11,6 +11,7 @@
 #include "platform/d3d9/caps.h"
 #include "platform/d3d9/d3d9.h"
 #include "platform/d3d9/resources.h"
+#include "platform/d3d9/shaders.h"
 #include "platform/d3d9/vertex_declaration.h"
 
 namespace qm::d3d9 {
@@ -29,7 +30,8 @@ enum DirtyGroup : std::uint32_t {
     kDirtyIndices = 1u << 8,
     kDirtyVertexFormat = 1u << 9,
     kDirtyTextures = 1u << 10,
-    kDirtyAll = (1u << 11) - 1,
+    kDirtyShaders = 1u << 11,  // the shaders set and their constant registers
+    kDirtyAll = (1u << 12) - 1,
 };
 
 constexpr std::size_t kRenderStateSlots = D3DRS_BLENDOPALPHA + 1;
@@ -59,6 +61,15 @@ struct StreamBinding {
     UINT stride = 0;
 };
 
+// The constant registers of one shader stage, each register's components in order: float and
+// integer vectors of four, and booleans.
+template <std::size_t FloatRegisters>
+struct ShaderConstants {
+    std::array<float, 4 * FloatRegisters> f{};
+    std::array<int, 4 * kShaderConstantsI> i{};
+    std::array<BOOL, kShaderConstantsB> b{};
+};
+
 struct DeviceState {
     std::array<DWORD, kRenderStateSlots> renderStates{};
     std::array<std::array<DWORD, kStageStateSlots>, kMaxTextureBlendStages> stageStates{};
@@ -75,13 +86,21 @@ struct DeviceState {
     // The declaration set by SetVertexDeclaration, or made by SetFVF from the format word.
     ComPtr<VertexDeclaration> declaration;
     std::array<ComPtr<IDirect3DBaseTexture9>, kSamplerSlots> textures;
+    // The shaders set (null: the fixed-function stage) and their stages' constant registers.
+    ComPtr<VertexShader> vertexShader;
+    ComPtr<PixelShader> pixelShader;
+    ShaderConstants<kVertexShaderConstantsF> vertexConstants;
+    ShaderConstants<kPixelShaderConstantsF> pixelConstants;
+    // Segments per N-patch edge as set; stored and reported only.
+    float nPatchSegments = 0.0f;
     std::uint32_t dirty = kDirtyAll;
 };
 
 // Sets every value to the platform's default for a device whose render target is width x height:
 // render states (ZENABLE on only with an automatic depth buffer), texture stages (stage 0 modulates
 // colour and selects alpha from the texture, the others are disabled), samplers, identity transforms,
-// the whole-target viewport, a zero material; no lights, bindings or vertex format. All groups dirty.
+// the whole-target viewport, a zero material; no lights, bindings, vertex format or shaders, every
+// shader constant 0, N-patch mode 0. All groups dirty.
 void ResetToDefaults(DeviceState* state, bool autoDepthStencil, UINT width, UINT height);
 
 // The light LightEnable creates at an index never set: directional, white diffuse, direction

@@ -19,7 +19,8 @@
 //   LightEnable(4294967295, 1) and a clear to opaque black Clear(0, null, 3, 4278190080, 1, 0).
 // - Floats are written with printf's %.9g (1.0 is "1", 0.125 is "0.125").
 // - Pointers are written `null` or `ptr`: output parameters, arrays (rectangles, vertex and index
-//   data), objects and window handles alike.
+//   data, shader programs and constants), objects and window handles alike: two float constants set
+//   from register 4 are written SetVertexShaderConstantF(4, ptr, 2).
 // - Input records passed by address - D3DMATRIX, D3DLIGHT9, D3DMATERIAL9, D3DVIEWPORT9 and
 //   D3DPRESENT_PARAMETERS (as the caller passed it, before the device fills it in) - are written as
 //   `{member, member, ...}` in declaration order with the same rules, a nested record in its own

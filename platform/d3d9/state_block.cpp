@@ -2,6 +2,8 @@
 // a state mask, recording between BeginStateBlock and EndStateBlock, and CreateStateBlock.
 #include "platform/d3d9/state_block.h"
 
+#include <algorithm>
+
 #include "platform/d3d9/device.h"
 #include "platform/d3d9/recording.h"
 
@@ -63,6 +65,8 @@ bool MaskForType(D3DSTATEBLOCKTYPE type, const DeviceState& current, StateMask* 
         for (std::size_t slot = 0; slot < kSamplerSlots; ++slot) {
             for (DWORD t = D3DSAMP_ADDRESSU; t <= D3DSAMP_ELEMENTINDEX; ++t) mask->samplerStates[slot].set(t);
         }
+        mask->pixelShader = true;
+        mask->pixelConstants.SetAll();
     }
     if (vertex) {
         for (D3DRENDERSTATETYPE s : kVertexRenderStates) mask->renderStates.set(s);
@@ -71,6 +75,9 @@ bool MaskForType(D3DSTATEBLOCKTYPE type, const DeviceState& current, StateMask* 
         }
         for (auto& sampler : mask->samplerStates) sampler.set(D3DSAMP_DMAPOFFSET);
         mask->fvf = true;
+        mask->vertexShader = true;
+        mask->vertexConstants.SetAll();
+        mask->nPatchMode = true;
         for (const auto& [index, record] : current.lights) {
             mask->lights.insert(index);
             mask->lightEnables.insert(index);
@@ -88,6 +95,26 @@ bool MaskForType(D3DSTATEBLOCKTYPE type, const DeviceState& current, StateMask* 
 }
 
 namespace {
+
+// Copies the masked registers of `from` into `into`, `width` values per register.
+template <std::size_t Registers, class T, std::size_t N>
+bool CopyRegisters(const std::bitset<Registers>& mask, std::size_t width, const std::array<T, N>& from,
+                   std::array<T, N>* into) {
+    if (mask.none()) return false;
+    for (std::size_t r = 0; r < Registers; ++r) {
+        if (mask.test(r)) std::copy_n(from.begin() + r * width, width, into->begin() + r * width);
+    }
+    return true;
+}
+
+template <std::size_t FloatRegisters>
+bool CopyConstants(const ShaderConstantMask<FloatRegisters>& mask, const ShaderConstants<FloatRegisters>& from,
+                   ShaderConstants<FloatRegisters>* into) {
+    bool f = CopyRegisters(mask.f, 4, from.f, &into->f);
+    bool i = CopyRegisters(mask.i, 4, from.i, &into->i);
+    bool b = CopyRegisters(mask.b, 1, from.b, &into->b);
+    return f || i || b;
+}
 
 // Copies the masked states from one state to another; returns the groups it touched.
 std::uint32_t CopyMasked(const StateMask& mask, const DeviceState& from, DeviceState* into) {
@@ -127,6 +154,12 @@ std::uint32_t CopyMasked(const StateMask& mask, const DeviceState& from, DeviceS
     }
     if (mask.viewport) into->viewport = from.viewport, touched |= kDirtyViewport;
     if (mask.material) into->material = from.material, touched |= kDirtyMaterial;
+    if (mask.vertexShader) into->vertexShader = from.vertexShader, touched |= kDirtyShaders;
+    if (mask.pixelShader) into->pixelShader = from.pixelShader, touched |= kDirtyShaders;
+    if (CopyConstants(mask.vertexConstants, from.vertexConstants, &into->vertexConstants)) touched |= kDirtyShaders;
+    if (CopyConstants(mask.pixelConstants, from.pixelConstants, &into->pixelConstants)) touched |= kDirtyShaders;
+    // The N-patch mode changes nothing the pipeline derives, so it marks no group.
+    if (mask.nPatchMode) into->nPatchSegments = from.nPatchSegments;
     return touched;
 }
 

@@ -11,6 +11,20 @@
 
 namespace qm::d3d9 {
 
+// The constant registers of one shader stage that a block holds.
+template <std::size_t FloatRegisters>
+struct ShaderConstantMask {
+    std::bitset<FloatRegisters> f;
+    std::bitset<kShaderConstantsI> i;
+    std::bitset<kShaderConstantsB> b;
+
+    void SetAll() {
+        f.set();
+        i.set();
+        b.set();
+    }
+};
+
 struct StateMask {
     std::bitset<kRenderStateSlots> renderStates;
     std::array<std::bitset<kStageStateSlots>, kMaxTextureBlendStages> stageStates;
@@ -24,6 +38,11 @@ struct StateMask {
     bool material = false;
     std::set<DWORD> lights;        // lights whose parameters the block holds
     std::set<DWORD> lightEnables;  // lights whose enable flag the block holds
+    bool vertexShader = false;
+    bool pixelShader = false;
+    ShaderConstantMask<kVertexShaderConstantsF> vertexConstants;
+    ShaderConstantMask<kPixelShaderConstantsF> pixelConstants;
+    bool nPatchMode = false;
 };
 
 // A block's contents: which states, and their values (only the masked values mean anything).

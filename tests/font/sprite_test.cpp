@@ -32,7 +32,8 @@ std::uint32_t Pattern(int x, int y) { return 0xFF000000u | (0x10u * (x + 1)) << 
 // The state lines of one recorded block, as the device records them.
 std::vector<std::string> BlockLines(bool saving, bool preTransformed, bool blend) {
     const std::string identity = "{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1}";
-    std::vector<std::string> lines = {"BeginStateBlock()", preTransformed ? "SetFVF(324)" : "SetFVF(322)"};
+    std::vector<std::string> lines = {"BeginStateBlock()", preTransformed ? "SetFVF(324)" : "SetFVF(322)",
+                                      "SetVertexShader(null)"};
     if (!preTransformed) {
         lines.push_back("SetTransform(2, " + identity + ")");
         lines.push_back("SetTransform(3, " + identity + ")");
@@ -40,8 +41,8 @@ std::vector<std::string> BlockLines(bool saving, bool preTransformed, bool blend
     }
     for (const char* line : {"SetRenderState(7, 0)", "SetRenderState(8, 3)", "SetRenderState(22, 1)",
                              "SetRenderState(128, 0)", "SetRenderState(136, 1)", "SetRenderState(151, 0)",
-                             "SetRenderState(152, 0)", "SetRenderState(167, 0)", "SetRenderState(184, 0)",
-                             "SetRenderState(194, 0)", "SetRenderState(168, 15)"})
+                             "SetRenderState(152, 0)", "SetNPatchMode(0)", "SetRenderState(167, 0)",
+                             "SetRenderState(184, 0)", "SetRenderState(194, 0)", "SetRenderState(168, 15)"})
         lines.push_back(line);
     if (!preTransformed)
         for (const char* line : {"SetRenderState(28, 0)", "SetRenderState(29, 0)", "SetRenderState(52, 0)",
@@ -273,10 +274,16 @@ TEST(Sprite, CallerStateComesBack) {
     device->SetSamplerState(0, D3DSAMP_MAGFILTER, D3DTEXF_POINT);
     device->SetTexture(0, callers.Get());
     device->SetFVF(D3DFVF_XYZ);
+    // A caller's vertex shader (which the device would refuse to draw with) and N-patch mode.
+    const DWORD program[] = {D3DVS_VERSION(1, 1), D3DVS_END()};
+    ComPtr<IDirect3DVertexShader9> shader;
+    ASSERT_EQ(device->CreateVertexShader(program, shader.ReleaseAndGetAddressOf()), D3D_OK);
+    device->SetVertexShader(shader.Get());
+    device->SetNPatchMode(2.0f);
     device->BeginScene();
     ComPtr<Sprite> sprite = MakeSprite(device.Get());
     Vector2 at{1, 1};
-    // Outside a batch the draw opens and closes one itself.
+    // Outside a batch the draw opens and closes one itself, drawing with the fixed-function stages.
     ASSERT_EQ(sprite->Draw(texture.Get(), nullptr, nullptr, nullptr, 0, &at, 0x80FFFFFF), S_OK);
     device->EndScene();
 
@@ -299,6 +306,10 @@ TEST(Sprite, CallerStateComesBack) {
     ComPtr<IDirect3DBaseTexture9> bound;
     device->GetTexture(0, bound.ReleaseAndGetAddressOf());
     EXPECT_EQ(bound.Get(), static_cast<IDirect3DBaseTexture9*>(callers.Get()));
+    ComPtr<IDirect3DVertexShader9> boundShader;
+    device->GetVertexShader(boundShader.ReleaseAndGetAddressOf());
+    EXPECT_EQ(boundShader.Get(), shader.Get());
+    EXPECT_EQ(device->GetNPatchMode(), 2.0f);
 }
 
 }  // namespace
