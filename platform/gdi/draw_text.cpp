@@ -30,9 +30,21 @@ std::u32string FromUtf16(const WCHAR* text, size_t count) {
     return out;
 }
 
-// Bytes in the system code page to code points.
+// Code pages whose bytes below 0x80 are the ASCII characters.
+bool AsciiCompatible(UINT codePage) {
+    switch (codePage) {
+    case CP_UTF8: case 20127: case 28591: case 1250: case 1251: case 1252: case 1253: case 1254: return true;
+    default: return false;
+    }
+}
+
+// Bytes in the system code page to code points. Text that is all ASCII, the usual case, is taken
+// byte for byte without a round trip through the converter.
 std::u32string FromSystemCodePage(const char* text, int count) {
     if (count <= 0) return {};
+    if (std::all_of(text, text + count, [](char c) { return static_cast<unsigned char>(c) < 0x80; }) &&
+        AsciiCompatible(GetACP()))
+        return std::u32string(text, text + count);
     int units = MultiByteToWideChar(CP_ACP, 0, text, count, nullptr, 0);
     if (units <= 0) return {};
     std::u16string wide(static_cast<size_t>(units), u'\0');
@@ -43,14 +55,16 @@ std::u32string FromSystemCodePage(const char* text, int count) {
 // 0x00BBGGRR to a DIB pixel, 0x00RRGGBB.
 std::uint32_t PixelOf(COLORREF c) { return ((c & 0xFF) << 16) | (c & 0xFF00) | ((c >> 16) & 0xFF); }
 
+// d * (255 - coverage) + s * coverage over 255, rounded, in each colour channel. Red and blue are
+// worked in one word, 16 bits apart: no lane exceeds 16 bits, and (x + 1 + (x >> 8)) >> 8 is
+// x / 255 rounded down for every x below 65536.
 std::uint32_t Blend(std::uint32_t destination, std::uint32_t source, unsigned coverage) {
-    std::uint32_t out = 0;
-    for (int shift = 0; shift < 24; shift += 8) {
-        unsigned d = (destination >> shift) & 0xFF;
-        unsigned s = (source >> shift) & 0xFF;
-        out |= ((d * (255 - coverage) + s * coverage + 127) / 255) << shift;
-    }
-    return out;
+    const unsigned inverse = 255 - coverage;
+    std::uint32_t redBlue = (destination & 0xFF00FF) * inverse + (source & 0xFF00FF) * coverage + 0x007F007F;
+    std::uint32_t green = ((destination >> 8) & 0xFF) * inverse + ((source >> 8) & 0xFF) * coverage + 0x7F;
+    redBlue = ((redBlue + 0x00010001 + ((redBlue >> 8) & 0x00FF00FF)) >> 8) & 0x00FF00FF;
+    green = (green + 1 + (green >> 8)) >> 8;
+    return redBlue | (green << 8);
 }
 
 // Coordinates are 64-bit so that rectangles anywhere in the 32-bit plane cannot overflow.
@@ -76,15 +90,20 @@ struct Canvas {
     }
 
     void DrawGlyph(const Glyph& glyph, Coord originX, Coord originY, std::uint32_t pixel) const {
-        for (int gy = 0; gy < glyph.rows; ++gy) {
-            Coord y = originY + gy;
-            if (y < clipTop || y >= clipBottom) continue;
-            std::uint32_t* row = Row(y);
+        // The glyph's rows and columns that fall inside the clip rectangle.
+        const Coord firstRow = std::max<Coord>(0, clipTop - originY);
+        const Coord endRow = std::min<Coord>(glyph.rows, clipBottom - originY);
+        const Coord firstColumn = std::max<Coord>(0, clipLeft - originX);
+        const Coord endColumn = std::min<Coord>(glyph.width, clipRight - originX);
+        if (firstRow >= endRow || firstColumn >= endColumn) return;
+        for (Coord gy = firstRow; gy < endRow; ++gy) {
+            std::uint32_t* row = Row(originY + gy);
             const std::uint8_t* coverage = glyph.coverage.data() + static_cast<size_t>(gy) * glyph.width;
-            for (int gx = 0; gx < glyph.width; ++gx) {
-                Coord x = originX + gx;
-                if (x < clipLeft || x >= clipRight || coverage[gx] == 0) continue;
-                row[x] = coverage[gx] == 255 ? pixel : Blend(row[x], pixel, coverage[gx]);
+            for (Coord gx = firstColumn; gx < endColumn; ++gx) {
+                const unsigned c = coverage[gx];
+                if (c == 0) continue;
+                std::uint32_t& out = row[originX + gx];
+                out = c == 255 ? pixel : Blend(out, pixel, c);
             }
         }
     }

@@ -255,6 +255,8 @@ void RealizedFont::RenderInto(Glyph* glyph) {
 }
 
 const Glyph& RealizedFont::GlyphFor(char32_t codePoint) {
+    const bool ascii = codePoint < asciiGlyphs_.size();
+    if (ascii && asciiGlyphs_[codePoint] != nullptr) return *asciiGlyphs_[codePoint];
     auto found = glyphs_.find(codePoint);
     if (found != glyphs_.end()) return found->second;
     Glyph glyph;
@@ -263,16 +265,30 @@ const Glyph& RealizedFont::GlyphFor(char32_t codePoint) {
         if (glyph.faceSlot >= 0) RenderInto(&glyph);
         else glyph.advance = metrics_.aveCharWidth;
     }
-    return glyphs_.emplace(codePoint, std::move(glyph)).first->second;
+    const Glyph& made = glyphs_.emplace(codePoint, std::move(glyph)).first->second;
+    if (ascii) asciiGlyphs_[codePoint] = &made;
+    return made;
 }
 
 int RealizedFont::Kerning(const Glyph& left, const Glyph& right) const {
     if (left.faceSlot < 0 || left.faceSlot != right.faceSlot) return 0;
     FT_Face face = faces_[left.faceSlot]->face;
     if (!FT_HAS_KERNING(face)) return 0;
+    const std::uint64_t key = (static_cast<std::uint64_t>(left.faceSlot) << 48) |
+                              (static_cast<std::uint64_t>(left.glyphIndex & 0xFFFFFF) << 24) |
+                              (right.glyphIndex & 0xFFFFFF);
+    KerningEntry* entry = nullptr;
+    if (left.glyphIndex <= 0xFFFFFF && right.glyphIndex <= 0xFFFFFF) {
+        if (kerning_.empty()) kerning_.resize(kKerningEntries);
+        entry = &kerning_[(left.glyphIndex * 31 + right.glyphIndex) % kKerningEntries];
+        if (entry->key == key) return entry->value;
+    }
     FT_Vector delta{};
-    if (FT_Get_Kerning(face, left.glyphIndex, right.glyphIndex, FT_KERNING_DEFAULT, &delta) != 0) return 0;
-    return static_cast<int>((delta.x + 32) >> 6);
+    int value = 0;
+    if (FT_Get_Kerning(face, left.glyphIndex, right.glyphIndex, FT_KERNING_DEFAULT, &delta) == 0)
+        value = static_cast<int>((delta.x + 32) >> 6);
+    if (entry != nullptr) *entry = KerningEntry{key, value};
+    return value;
 }
 
 }  // namespace qm::gdi

@@ -2,6 +2,7 @@
 // metrics GDI reports, and a cache of grey-level glyph images with their advances.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -75,6 +76,16 @@ private:
     std::vector<std::unique_ptr<Face>> faces_;  // slot 0 the chosen face, then fallback faces
     std::unordered_map<std::string, int> faceSlotsByFile_;
     std::unordered_map<char32_t, Glyph> glyphs_;
+    // The glyphs of ASCII code points once made, so that Latin text skips the map (its nodes, and
+    // so these pointers, stay put as it grows).
+    std::array<const Glyph*, 128> asciiGlyphs_{};
+    // Kerning pairs already asked of FreeType, direct-mapped by face slot and glyph indices.
+    struct KerningEntry {
+        std::uint64_t key = ~std::uint64_t{0};
+        int value = 0;
+    };
+    static constexpr std::size_t kKerningEntries = 512;
+    mutable std::vector<KerningEntry> kerning_;  // made at the first kerned pair
     FontMetrics metrics_;
     std::string family_;
     double pixelsPerEmX_ = 16.0;

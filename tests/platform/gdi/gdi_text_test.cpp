@@ -357,6 +357,50 @@ TEST(GdiDrawText, ColoursBackgroundAndClipping) {
     EXPECT_GT(ink.bottom, midY);
 }
 
+// Edge pixels mix the text colour into what is there by their coverage, read from the same text
+// drawn white on opaque black (where a pixel's grey level is its coverage): each channel becomes
+// (d * (255 - c) + s * c + 127) / 255. Glyphs that start outside the bitmap and a clip rectangle
+// through them keep every pixel outside the visible part untouched.
+TEST(GdiDrawText, EdgePixelsBlendByCoverageAndClip) {
+    Surface s(120, 60, Font(-40));
+    const char16_t* text = u"Wg&&8";
+    const RECT at{-7, -5, 120, 60};
+    SetBkMode(s.dc, OPAQUE);
+    SetBkColor(s.dc, RGB(0, 0, 0));
+    s.InkOfW(text, at, 0);
+    std::vector<int> coverage(120 * 60, 0);
+    int partial = 0;
+    for (int i = 0; i < 120 * 60; ++i) {
+        std::uint32_t p = s.pixels[i];
+        if (p == kPaper) continue;
+        int grey = static_cast<int>(p & 0xFF);
+        ASSERT_EQ(p, static_cast<std::uint32_t>(grey * 0x010101)) << "pixel " << i;
+        coverage[i] = grey;
+        partial += grey > 0 && grey < 255;
+    }
+    ASSERT_GT(partial, 20);
+
+    SetBkMode(s.dc, TRANSPARENT);
+    SetTextColor(s.dc, RGB(0xF0, 0x80, 0x08));
+    const std::uint32_t ink = 0x00F08008;
+    auto expected = [&](int i) {
+        std::uint32_t out = 0;
+        for (int shift = 0; shift < 24; shift += 8) {
+            unsigned d = (kPaper >> shift) & 0xFF, t = (ink >> shift) & 0xFF, c = coverage[i];
+            out |= ((d * (255 - c) + t * c + 127) / 255) << shift;
+        }
+        return out;
+    };
+    for (const RECT clip : {RECT{-7, -5, 120, 60}, RECT{-7, -5, 31, 21}}) {
+        s.InkOfW(text, clip, 0);
+        for (int y = 0; y < 60; ++y)
+            for (int x = 0; x < 120; ++x) {
+                const bool inside = x < clip.right && y < clip.bottom;
+                ASSERT_EQ(s.At(x, y), inside ? expected(y * 120 + x) : kPaper) << x << "," << y;
+            }
+    }
+}
+
 TEST(GdiDrawText, SystemCodePageShiftJisMatchesUnicode) {
     Surface a(200, 60, Font(-24, "MS Gothic", 0, SHIFTJIS_CHARSET));
     Surface w(200, 60, Font(-24, "MS Gothic", 0, SHIFTJIS_CHARSET));
