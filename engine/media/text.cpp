@@ -21,6 +21,14 @@ DWORD StyleBit(std::int32_t style, std::int32_t bit) { return (style & bit) != 0
 // The engine keeps the Font as a plain COM object; every object stored there is a Font.
 Font* CurrentFont(EngineState& engine) { return static_cast<Font*>(engine.font.Get()); }
 
+// Releases the current font while the module unloads, before the font and GDI registries it was
+// made with: the guard is built after the first font, so it is torn down before those registries
+// (and the engine state, built when the module loads, outlives it).
+struct FontUnloadGuard {
+    ~FontUnloadGuard() { Engine().font = nullptr; }
+};
+void GuardFontAtUnload() { static FontUnloadGuard guard; }
+
 }  // namespace
 
 std::int32_t SetEngineFont(const std::int32_t* record, const char* faceName) {
@@ -40,6 +48,7 @@ std::int32_t SetEngineFont(const std::int32_t* record, const char* faceName) {
         MessageBoxA(nullptr, "CreateFontFromHandle Failed", "error", MB_OK);
     } else {
         engine.font = ComPtr<IUnknown>::Adopt(font);
+        GuardFontAtUnload();
     }
     DeleteObject(gdiFont);
     return 0;
