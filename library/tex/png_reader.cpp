@@ -8,6 +8,7 @@
 #include <png.h>
 
 #include "library/tex/image_readers.h"
+#include "library/tex/reader_support.h"
 #include "platform/win/results.h"
 
 namespace qm {
@@ -211,7 +212,8 @@ HRESULT Decode(PngDecoder* decoder, SourceImage* image) {
     if (!image->decode) return S_OK;
 
     BYTE* block = nullptr;
-    HRESULT hr = AllocatePixels(image, rowPitch, height, &block);
+    // png_read_image writes every byte of every row.
+    HRESULT hr = AllocateWrittenPixels(image, rowPitch, height, &block);
     if (FAILED(hr)) return hr;
     try {
         decoder->rows.resize(height);

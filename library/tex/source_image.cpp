@@ -40,6 +40,7 @@ void SourceImage::Reset() {
     decode = false;
     resourceType = D3DRTYPE_TEXTURE;
     fileFormat = ImageFileFormat::Bmp;
+    // The target is the caller's and stays for the next reader.
 }
 
 void SourceImage::AdoptPixels(std::unique_ptr<BYTE[]> block) {

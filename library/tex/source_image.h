@@ -47,6 +47,21 @@ struct ImageInfo {
 };
 static_assert(sizeof(ImageInfo) == 7 * sizeof(UINT));
 
+// Memory the caller offers for the decoded pixels of a first image (a locked texture level), so that
+// a reader can decode into the texture instead of into a block of its own. Used only when the image
+// has exactly this format, size and row pitch.
+struct PixelTarget {
+    BYTE* pixels = nullptr;
+    D3DFORMAT format = D3DFMT_UNKNOWN;
+    UINT width = 0;
+    UINT height = 0;
+    UINT rowPitch = 0;
+    // Told, when set, each time more rows of the target are final (rows [0, rows) are), so that work
+    // on them can start while they are still in the cache. Must not fail or throw.
+    void (*rowsReady)(void* context, UINT rows) = nullptr;
+    void* context = nullptr;
+};
+
 // One decoded image level. The pixels and the palette either point into the caller's file data
 // (not owned) or into blocks this record owns and frees. Destroying a record frees what it owns and
 // then its next-mip and next-face chains, however long they are.
@@ -56,8 +71,8 @@ struct SourceImage {
     SourceImage(const SourceImage&) = delete;
     SourceImage& operator=(const SourceImage&) = delete;
 
-    // Frees everything owned (pixels, palette, both chains) and returns every field to its initial
-    // value, as before the first read.
+    // Frees everything owned (pixels, palette, both chains) and returns every field but the target to
+    // its initial value, as before the first read.
     void Reset();
 
     // Takes a freshly allocated pixel block as this record's pixels.
@@ -82,6 +97,10 @@ struct SourceImage {
     ImageFileFormat fileFormat = ImageFileFormat::Bmp;
     std::unique_ptr<SourceImage> nextMip;  // the next smaller level of this face, or null
     std::unique_ptr<SourceImage> nextFace; // the first level of the next cube face, or null
+    PixelTarget target;                    // the caller's memory for the pixels, if any (not owned)
+
+    // True when the pixels were decoded into the target.
+    bool InTarget() const { return target.pixels != nullptr && pixels == target.pixels; }
 
 private:
     void FreeChains();

@@ -7,7 +7,9 @@
 #include <bit>
 #include <cstring>
 
+#include "library/tex/convert_filter.h"
 #include "library/tex/file_view.h"
+#include "library/tex/format_codec.h"
 #include "library/tex/format_choice.h"
 #include "library/tex/format_table.h"
 #include "library/tex/parse_image_file.h"
@@ -137,16 +139,19 @@ HRESULT LoadLevel(IDirect3DBaseTexture9* texture, UINT face, UINT level, const S
                                  image.rowPitch, how.sourcePalette, &source, how.filter, how.colorKey);
 }
 
-// Fills one face: the levels the chain carries from its images, and, unless the remaining levels
-// are to be generated afterwards, every further level directly from the chain's last image.
+// Fills one face: the levels the chain carries from its images (but the first filledLevels, which
+// hold their images already), and, unless the remaining levels are to be generated afterwards, every
+// further level directly from the chain's last image.
 HRESULT LoadFace(IDirect3DBaseTexture9* texture, UINT face, const SourceImage& first, UINT chainLength,
-                 bool generateRest, const LevelSource& how) {
+                 bool generateRest, const LevelSource& how, UINT filledLevels) {
     const UINT levelCount = texture->GetLevelCount();
     const SourceImage* image = &first;
     const SourceImage* last = &first;
     UINT level = 0;
     for (; level < levelCount && level < chainLength && image != nullptr; ++level) {
-        if (HRESULT hr = LoadLevel(texture, face, level, *image, how); FAILED(hr)) return hr;
+        if (level >= filledLevels) {
+            if (HRESULT hr = LoadLevel(texture, face, level, *image, how); FAILED(hr)) return hr;
+        }
         last = image;
         image = image->nextMip.get();
     }
@@ -212,6 +217,299 @@ bool FilterChains(DWORD filter) {
     return kind == FILTER_POINT || kind == FILTER_BOX;
 }
 
+
+// Everything decided about a texture before it is made: its size, format, filters and palette.
+struct TexturePlan {
+    D3DRESOURCETYPE type = D3DRTYPE_TEXTURE;
+    UINT width = 0, height = 0, depth = 0, mipLevels = 0;
+    DWORD usage = 0;
+    D3DFORMAT format = D3DFMT_UNKNOWN;
+    D3DPOOL pool = D3DPOOL_MANAGED;
+    DWORD filter = 0, mipFilter = 0;
+    D3DCOLOR colorKey = 0;
+    bool generate = false;  // levels past the image chain are generated from the last loaded one
+    bool staging = false;   // filled through a system-memory texture and UpdateTexture
+    bool imageHasPalette = false;
+    D3DFORMAT paletteFormat = D3DFMT_P8;
+    Palette palette{};
+
+    bool SameTexture(const TexturePlan& other) const {
+        return type == other.type && width == other.width && height == other.height && depth == other.depth &&
+               mipLevels == other.mipLevels && usage == other.usage && format == other.format && pool == other.pool &&
+               staging == other.staging;
+    }
+};
+
+// The caller's request, as given.
+struct TextureRequest {
+    UINT width, height, depth, mipLevels;
+    DWORD usage;
+    D3DFORMAT format;
+    D3DPOOL pool;
+    DWORD filter, mipFilter;
+    D3DCOLOR colorKey;
+    D3DRESOURCETYPE type;  // may be kResourceTypeFromFile: the file's own type
+};
+
+// Works out the texture for an image (a decoded one, or only its header for the fields used here:
+// format, palette, size and chain lengths) and a request whose type is resolved; FinishPlan
+// completes it.
+HRESULT PlanTexture(const SourceImage& image, const TextureRequest& request, TexturePlan* plan) {
+    plan->type = request.type;
+    if (plan->type == D3DRTYPE_CUBETEXTURE && FaceCount(image) != kCubeFaces) return E_FAIL;
+
+    plan->width = DefaultSize(request.width, image.width);
+    plan->height = DefaultSize(request.height, image.height);
+    plan->depth = DefaultSize(request.depth, image.depth);
+    plan->mipLevels = request.mipLevels;
+    plan->usage = request.usage;
+    plan->pool = request.pool;
+    D3DCOLOR colorKey = request.colorKey;
+
+    DWORD filter = request.filter == kDefaultValue ? kDefaultLoadFilter : request.filter;
+    DWORD mipFilter = request.mipFilter == kDefaultValue ? kDefaultMipFilter : request.mipFilter;
+    if (plan->type == D3DRTYPE_CUBETEXTURE) {
+        filter |= FILTER_MIRROR;
+        mipFilter |= FILTER_MIRROR;
+    }
+    const DWORD mipKind = mipFilter & kFilterLowByte;
+    plan->generate = (filter & kFilterLowByte) == FILTER_NONE || mipKind == FILTER_POINT || mipKind == FILTER_BOX;
+    plan->filter = filter;
+    plan->mipFilter = mipFilter;
+
+    // The palette, with the colour key applied to it; paletted images that are really grey or 3-3-2
+    // images are read as such.
+    Palette& localPalette = plan->palette;
+    D3DFORMAT imageFormat = image.format;
+    plan->paletteFormat = D3DFMT_P8;
+    plan->imageHasPalette = image.palette != nullptr;
+    if (plan->imageHasPalette) {
+        const PALETTEENTRY keyEntry = EntryOfColor(colorKey);
+        for (UINT i = 0; i < kPaletteSize; ++i) {
+            localPalette[i] = SameEntry(image.palette[i], keyEntry) ? Entry(0, 0, 0, 0) : image.palette[i];
+        }
+        colorKey = 0;
+    } else {
+        localPalette.fill(Entry(255, 255, 255, 255));
+    }
+    D3DFORMAT format = request.format;
+    if (format != D3DFMT_P8 && image.format == D3DFMT_P8) {
+        if (IsGreyRamp(localPalette)) {
+            plan->paletteFormat = D3DFMT_L8;
+        } else if (IsThreeThreeTwo(localPalette)) {
+            plan->paletteFormat = D3DFMT_R3G3B2;
+        }
+        imageFormat = plan->paletteFormat;
+    }
+    plan->colorKey = colorKey;
+
+    // The format: the file's own by default, with an alpha channel for the colour key.
+    if (format == D3DFMT_UNKNOWN) {
+        D3DFORMAT fileFormat = imageFormat;
+        const FormatDescriptor& descriptor = FindFormatDescriptor(fileFormat);
+        bool keyable = descriptor.kind == FormatKind::Color || descriptor.kind == FormatKind::Palettized ||
+                       descriptor.kind == FormatKind::Luminance;
+        if (colorKey != 0 && keyable && descriptor.widths[kWidthAlpha] == 0) {
+            FormatDescriptor keyedRequest = descriptor;
+            keyedRequest.format = D3DFMT_UNKNOWN;
+            keyedRequest.widths[kWidthAlpha] = 1;
+            if (D3DFORMAT keyed = ChooseTextureFormat(nullptr, plan->usage, plan->type, keyedRequest);
+                keyed != D3DFMT_UNKNOWN) {
+                fileFormat = keyed;
+            }
+        }
+        fileFormat = ReportedFormat(fileFormat);
+        if (plan->pool != D3DPOOL_SCRATCH && fileFormat == D3DFMT_R8G8B8) fileFormat = D3DFMT_X8R8G8B8;
+        format = fileFormat;
+    }
+    plan->format = format;
+    return D3D_OK;
+}
+
+// The format a texture takes once the caller's palette output is known, then the device's checks.
+HRESULT FinishPlan(IDirect3DDevice9* device, bool paletteOutput, TexturePlan* plan) {
+    if (!(paletteOutput && plan->imageHasPalette)) {
+        if (plan->format == D3DFMT_A8P8) {
+            plan->format = D3DFMT_A8R8G8B8;
+        } else if (plan->format == D3DFMT_P8) {
+            plan->format = AnyTranslucentEntry(plan->palette) ? D3DFMT_A8R8G8B8 : D3DFMT_X8R8G8B8;
+        }
+    }
+    plan->staging = plan->pool == D3DPOOL_DEFAULT && (plan->usage & D3DUSAGE_DYNAMIC) == 0;
+    return CheckTextureResourceRequirements(device, &plan->width, &plan->height, &plan->depth, &plan->mipLevels,
+                                            plan->usage, &plan->format, plan->pool, plan->type);
+}
+
+// The texture and, for a staged one, the system-memory texture that is filled in its place.
+HRESULT CreatePlanned(IDirect3DDevice9* device, const TexturePlan& plan, ComPtr<IDirect3DBaseTexture9>* created,
+                      ComPtr<IDirect3DBaseTexture9>* target) {
+    if (HRESULT hr = CreateResource(device, plan.type, plan.width, plan.height, plan.depth, plan.mipLevels,
+                                    plan.usage & ~kQueryUsageMask, plan.format, plan.pool, created);
+        FAILED(hr)) {
+        return hr;
+    }
+    *target = *created;
+    if (plan.staging) {
+        return CreateResource(device, plan.type, plan.width, plan.height, plan.depth, plan.mipLevels, 0, plan.format,
+                              D3DPOOL_SYSTEMMEM, target);
+    }
+    return D3D_OK;
+}
+
+// Fills the levels from the image chain (but the first filledLevels of face 0, which hold their
+// pixels already), generates the rest and hands a staged texture over.
+HRESULT FillPlanned(IDirect3DDevice9* device, const TexturePlan& plan, const SourceImage& image,
+                    const PALETTEENTRY* paletteOutput, UINT filledLevels, IDirect3DBaseTexture9* created,
+                    IDirect3DBaseTexture9* target) {
+    const UINT chainLength = MipChainLength(image);
+    const UINT faces = plan.type == D3DRTYPE_CUBETEXTURE ? kCubeFaces : 1;
+    const LevelSource how{plan.type, plan.paletteFormat, paletteOutput, plan.palette.data(), plan.filter,
+                          plan.colorKey};
+    const SourceImage* faceImage = &image;
+    for (UINT face = 0; face < faces && faceImage != nullptr; ++face, faceImage = faceImage->nextFace.get()) {
+        const UINT skip = face == 0 ? filledLevels : 0;
+        if (HRESULT hr = LoadFace(target, face, *faceImage, chainLength, plan.generate, how, skip); FAILED(hr)) {
+            return hr;
+        }
+    }
+    // Generation continues from the last level that holds its pixels.
+    const UINT generatedFrom = std::max(chainLength, filledLevels);
+    if (plan.generate && target->GetLevelCount() > generatedFrom) {
+        if (HRESULT hr = GenerateMipLevels(target, plan.palette.data(), generatedFrom - 1, plan.mipFilter);
+            FAILED(hr)) {
+            return hr;
+        }
+    }
+    if (plan.staging) return device->UpdateTexture(target, created);
+    return D3D_OK;
+}
+
+// Level 1 made from level 0 while level 0 is being decoded: each pair of rows is reduced by the 2:1
+// box as soon as both are final, while they are still in the cache. The pixels are those that
+// generating level 1 afterwards gives (the packed 8-bit ARGB path of the box filter).
+struct FirstLevelReduction {
+    const BYTE* source = nullptr;
+    UINT sourcePitch = 0;
+    BYTE* out = nullptr;
+    UINT outPitch = 0;
+    UINT outWidth = 0;
+    UINT outHeight = 0;
+    UINT done = 0;  // rows of level 1 made so far
+
+    static void RowsReady(void* context, UINT rows) {
+        auto* reduction = static_cast<FirstLevelReduction*>(context);
+        while (reduction->done < reduction->outHeight && 2 * std::uint64_t{reduction->done} + 1 < rows) {
+            const std::size_t y = reduction->done;
+            BoxReduceArgbRow(reinterpret_cast<DWORD*>(reduction->out + y * reduction->outPitch),
+                             reinterpret_cast<const DWORD*>(reduction->source + 2 * y * reduction->sourcePitch),
+                             reinterpret_cast<const DWORD*>(reduction->source + (2 * y + 1) * reduction->sourcePitch),
+                             reduction->outWidth);
+            ++reduction->done;
+        }
+    }
+};
+
+// True when generating level 1 of a texture of this plan takes the packed 8-bit ARGB 2:1 box path
+// (FirstLevelReduction gives the same pixels).
+bool ReducesFirstLevelByBox(const TexturePlan& plan, UINT levelCount) {
+    const DWORD filter = plan.mipFilter;
+    const bool argb = plan.format == D3DFMT_A8R8G8B8 || plan.format == D3DFMT_X8R8G8B8 ||
+                      plan.format == D3DFMT_A8B8G8R8 || plan.format == D3DFMT_X8B8G8R8;
+    return argb && plan.type == D3DRTYPE_TEXTURE && plan.generate && levelCount >= 2 && plan.width >= 2 &&
+           plan.height >= 2 && (filter & kFilterKindMask) == FILTER_BOX &&
+           (filter & (FILTER_DITHER | FILTER_SRGB_OUT)) == 0 && IsValidFilter(filter & ~FILTER_SRGB);
+}
+
+// True when the files of this kind can be decoded straight into a texture level: JPEG and PNG,
+// recognised by their signatures (which no earlier reader accepts).
+bool DecodesIntoTarget(const BYTE* data, UINT size) {
+    static constexpr BYTE kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    if (size >= 2 && data[0] == 0xFF && data[1] == 0xD8) return true;
+    return size >= sizeof kPngSignature && std::memcmp(data, kPngSignature, sizeof kPngSignature) == 0;
+}
+
+// True when loading the image into level 0 would copy its rows unchanged, so that decoding straight
+// into the level gives the same texture.
+bool LoadsUnchanged(const SourceImage& image, const TexturePlan& plan) {
+    return plan.type == D3DRTYPE_TEXTURE && image.format == plan.format && image.format != D3DFMT_P8 &&
+           image.format != D3DFMT_A8P8 && FindCodecInfo(image.format) != nullptr &&
+           FindCodecInfo(image.format)->layout == CodecLayout::Packed && image.nextMip == nullptr &&
+           image.nextFace == nullptr && plan.width == image.width && plan.height == image.height &&
+           plan.colorKey == 0 && (plan.filter & FILTER_SRGB) == 0 && IsValidFilter(plan.filter) &&
+           (plan.generate || plan.mipLevels == 1);
+}
+
+// Decodes the file straight into level 0 of a texture made from the file's header, when the
+// header shows that loading would copy the decoded rows unchanged. *parsed tells whether the file was
+// decoded (and *fileInfo filled). When *done, *texture is the filled texture; otherwise *image may
+// hold the decoded file for the general path (pixels in a block of its own), or nothing.
+HRESULT LoadIntoTexture(IDirect3DDevice9* device, const BYTE* data, UINT size, const TextureRequest& request,
+                        const PALETTEENTRY* paletteOutput, SourceImage* image, ImageInfo* fileInfo,
+                        ComPtr<IDirect3DBaseTexture9>* texture, bool* parsed, bool* done) {
+    *parsed = false;
+    *done = false;
+    SourceImage header;
+    ImageInfo headerInfo;
+    if (FAILED(ParseImageFile(&header, data, size, &headerInfo, false))) return D3D_OK;
+    TextureRequest headerRequest = request;
+    if (headerRequest.type == kResourceTypeFromFile) headerRequest.type = headerInfo.resourceType;
+    TexturePlan plan;
+    if (FAILED(PlanTexture(header, headerRequest, &plan)) ||
+        FAILED(FinishPlan(device, paletteOutput != nullptr, &plan)) || !LoadsUnchanged(header, plan)) {
+        return D3D_OK;
+    }
+    ComPtr<IDirect3DBaseTexture9> created, target;
+    if (FAILED(CreatePlanned(device, plan, &created, &target))) return D3D_OK;
+    ComPtr<IDirect3DSurface9> level;
+    if (FAILED(GetLevelSurface(target.Get(), plan.type, 0, 0, &level))) return D3D_OK;
+    D3DLOCKED_RECT locked{};
+    if (FAILED(level->LockRect(&locked, nullptr, D3DLOCK_NOSYSLOCK))) return D3D_OK;
+    image->target = PixelTarget{static_cast<BYTE*>(locked.pBits), plan.format, plan.width, plan.height,
+                                static_cast<UINT>(locked.Pitch)};
+    // Level 1 is made alongside when it comes from level 0 by the packed box path.
+    FirstLevelReduction reduction;
+    ComPtr<IDirect3DSurface9> nextLevel;
+    D3DLOCKED_RECT nextLocked{};
+    if (ReducesFirstLevelByBox(plan, target->GetLevelCount()) &&
+        SUCCEEDED(GetLevelSurface(target.Get(), plan.type, 0, 1, &nextLevel)) &&
+        SUCCEEDED(nextLevel->LockRect(&nextLocked, nullptr, D3DLOCK_NOSYSLOCK))) {
+        reduction = FirstLevelReduction{static_cast<const BYTE*>(locked.pBits), static_cast<UINT>(locked.Pitch),
+                                        static_cast<BYTE*>(nextLocked.pBits), static_cast<UINT>(nextLocked.Pitch),
+                                        plan.width / 2, plan.height / 2, 0};
+        image->target.rowsReady = FirstLevelReduction::RowsReady;
+        image->target.context = &reduction;
+    } else {
+        nextLevel.Reset();
+    }
+    const HRESULT result = ParseImageFile(image, data, size, fileInfo, true);
+    level->UnlockRect();
+    if (nextLevel) nextLevel->UnlockRect();
+    const bool inTarget = image->InTarget();
+    image->target = PixelTarget{};
+    if (FAILED(result)) return result;
+    *parsed = true;
+    if (!inTarget) return D3D_OK;  // another reader took the file: the general path loads it
+    const UINT filledLevels = nextLevel && reduction.done == reduction.outHeight ? 2 : 1;
+
+    // The decoded file gives the same texture as its header did.
+    TextureRequest decodedRequest = request;
+    if (decodedRequest.type == kResourceTypeFromFile) decodedRequest.type = fileInfo->resourceType;
+    TexturePlan decoded;
+    if (FAILED(PlanTexture(*image, decodedRequest, &decoded)) ||
+        FAILED(FinishPlan(device, paletteOutput != nullptr, &decoded)) || !decoded.SameTexture(plan) ||
+        !LoadsUnchanged(*image, decoded)) {
+        image->Reset();
+        return D3D_OK;
+    }
+    if (HRESULT hr = FillPlanned(device, plan, *image, paletteOutput, filledLevels, created.Get(), target.Get());
+        FAILED(hr)) {
+        return hr;
+    }
+    *texture = std::move(created);
+    *done = true;
+    return D3D_OK;
+}
+
 }  // namespace
 
 HRESULT CreateTextureResourceFromMemory(IDirect3DDevice9* device, const void* data, UINT size, UINT width,
@@ -222,122 +520,54 @@ HRESULT CreateTextureResourceFromMemory(IDirect3DDevice9* device, const void* da
     if (device == nullptr || data == nullptr || size == 0 || texture == nullptr) return D3DERR_INVALIDCALL;
     if (type != kResourceTypeFromFile && !IsTextureType(type)) return D3DERR_INVALIDCALL;
     if (usage == kDefaultValue) usage = 0;
+    const TextureRequest request{width, height, depth, mipLevels, usage, format, pool, filter, mipFilter, colorKey,
+                                 type};
 
-    // The file, with what it holds.
+    // JPEG and PNG files are decoded straight into the texture when nothing needs converting.
     SourceImage image;
     ImageInfo fileInfo;
-    if (HRESULT hr = ParseImageFile(&image, data, size, &fileInfo, true); FAILED(hr)) return hr;
-    if (info != nullptr) *info = fileInfo;
-    if (type == kResourceTypeFromFile) type = fileInfo.resourceType;
-    if (!IsTextureType(type)) return D3DERR_INVALIDCALL;
-
-    const UINT chainLength = MipChainLength(image);
-    UINT faces = 1;
-    if (type == D3DRTYPE_CUBETEXTURE) {
-        if (FaceCount(image) != kCubeFaces) return E_FAIL;
-        faces = kCubeFaces;
-    }
-
-    width = DefaultSize(width, image.width);
-    height = DefaultSize(height, image.height);
-    depth = DefaultSize(depth, image.depth);
-
-    if (filter == kDefaultValue) filter = kDefaultLoadFilter;
-    if (mipFilter == kDefaultValue) mipFilter = kDefaultMipFilter;
-    if (type == D3DRTYPE_CUBETEXTURE) {
-        filter |= FILTER_MIRROR;
-        mipFilter |= FILTER_MIRROR;
-    }
-    const DWORD mipKind = mipFilter & kFilterLowByte;
-    const bool generate =
-        (filter & kFilterLowByte) == FILTER_NONE || mipKind == FILTER_POINT || mipKind == FILTER_BOX;
-
-    // The palette, with the colour key applied to it; paletted images that are really grey or 3-3-2
-    // images are read as such.
-    Palette localPalette;
-    D3DFORMAT imageFormat = image.format;
-    D3DFORMAT paletteFormat = D3DFMT_P8;
-    const bool imageHasPalette = image.palette != nullptr;
-    if (imageHasPalette) {
-        const PALETTEENTRY keyEntry = EntryOfColor(colorKey);
-        for (UINT i = 0; i < kPaletteSize; ++i) {
-            localPalette[i] = SameEntry(image.palette[i], keyEntry) ? Entry(0, 0, 0, 0) : image.palette[i];
-        }
-        colorKey = 0;
-    } else {
-        localPalette.fill(Entry(255, 255, 255, 255));
-    }
-    if (format != D3DFMT_P8 && image.format == D3DFMT_P8) {
-        if (IsGreyRamp(localPalette)) {
-            paletteFormat = D3DFMT_L8;
-        } else if (IsThreeThreeTwo(localPalette)) {
-            paletteFormat = D3DFMT_R3G3B2;
-        }
-        imageFormat = paletteFormat;
-    }
-
-    // The format: the file's own by default, with an alpha channel for the colour key.
-    if (format == D3DFMT_UNKNOWN) {
-        D3DFORMAT fileFormat = imageFormat;
-        const FormatDescriptor& descriptor = FindFormatDescriptor(fileFormat);
-        bool keyable = descriptor.kind == FormatKind::Color || descriptor.kind == FormatKind::Palettized ||
-                       descriptor.kind == FormatKind::Luminance;
-        if (colorKey != 0 && keyable && descriptor.widths[kWidthAlpha] == 0) {
-            FormatDescriptor request = descriptor;
-            request.format = D3DFMT_UNKNOWN;
-            request.widths[kWidthAlpha] = 1;
-            if (D3DFORMAT keyed = ChooseTextureFormat(nullptr, usage, type, request); keyed != D3DFMT_UNKNOWN) {
-                fileFormat = keyed;
-            }
-        }
-        fileFormat = ReportedFormat(fileFormat);
-        if (pool != D3DPOOL_SCRATCH && fileFormat == D3DFMT_R8G8B8) fileFormat = D3DFMT_X8R8G8B8;
-        format = fileFormat;
-    }
-
-    if (palette != nullptr) std::memcpy(palette, localPalette.data(), sizeof(PALETTEENTRY) * kPaletteSize);
-    if (!(palette != nullptr && imageHasPalette)) {
-        if (format == D3DFMT_A8P8) {
-            format = D3DFMT_A8R8G8B8;
-        } else if (format == D3DFMT_P8) {
-            format = AnyTranslucentEntry(localPalette) ? D3DFMT_A8R8G8B8 : D3DFMT_X8R8G8B8;
-        }
-    }
-
-    const bool staging = pool == D3DPOOL_DEFAULT && (usage & D3DUSAGE_DYNAMIC) == 0;
-    if (HRESULT hr = CheckTextureResourceRequirements(device, &width, &height, &depth, &mipLevels, usage, &format, pool,
-                                                      type);
-        FAILED(hr)) {
-        return hr;
-    }
-
-    ComPtr<IDirect3DBaseTexture9> created;
-    if (HRESULT hr = CreateResource(device, type, width, height, depth, mipLevels, usage & ~kQueryUsageMask, format,
-                                    pool, &created);
-        FAILED(hr)) {
-        return hr;
-    }
-    ComPtr<IDirect3DBaseTexture9> target = created;
-    if (staging) {
-        if (HRESULT hr = CreateResource(device, type, width, height, depth, mipLevels, 0, format, D3DPOOL_SYSTEMMEM,
-                                        &target);
+    const BYTE* bytes = static_cast<const BYTE*>(data);
+    if (type != D3DRTYPE_VOLUMETEXTURE && type != D3DRTYPE_CUBETEXTURE && DecodesIntoTarget(bytes, size)) {
+        ComPtr<IDirect3DBaseTexture9> loaded;
+        bool parsed = false;
+        bool done = false;
+        if (HRESULT hr = LoadIntoTexture(device, bytes, size, request, palette, &image, &fileInfo, &loaded, &parsed,
+                                         &done);
             FAILED(hr)) {
+            if (parsed && info != nullptr) *info = fileInfo;
+            if (parsed && palette != nullptr) {
+                for (UINT i = 0; i < kPaletteSize; ++i) palette[i] = Entry(255, 255, 255, 255);
+            }
             return hr;
+        }
+        if (done) {
+            if (info != nullptr) *info = fileInfo;
+            if (palette != nullptr) {
+                for (UINT i = 0; i < kPaletteSize; ++i) palette[i] = Entry(255, 255, 255, 255);
+            }
+            *texture = loaded.Detach();
+            return D3D_OK;
         }
     }
 
-    const LevelSource how{type, paletteFormat, palette, localPalette.data(), filter, colorKey};
-    const SourceImage* faceImage = &image;
-    for (UINT face = 0; face < faces && faceImage != nullptr; ++face, faceImage = faceImage->nextFace.get()) {
-        if (HRESULT hr = LoadFace(target.Get(), face, *faceImage, chainLength, generate, how); FAILED(hr)) return hr;
+    // The file, with what it holds (unless decoded above).
+    if (image.pixels == nullptr) {
+        if (HRESULT hr = ParseImageFile(&image, data, size, &fileInfo, true); FAILED(hr)) return hr;
     }
-    if (generate && target->GetLevelCount() > chainLength) {
-        if (HRESULT hr = GenerateMipLevels(target.Get(), localPalette.data(), chainLength - 1, mipFilter); FAILED(hr)) {
-            return hr;
-        }
-    }
-    if (staging) {
-        if (HRESULT hr = device->UpdateTexture(target.Get(), created.Get()); FAILED(hr)) return hr;
+    if (info != nullptr) *info = fileInfo;
+    TextureRequest resolved = request;
+    if (resolved.type == kResourceTypeFromFile) resolved.type = fileInfo.resourceType;
+    if (!IsTextureType(resolved.type)) return D3DERR_INVALIDCALL;
+
+    TexturePlan plan;
+    if (HRESULT hr = PlanTexture(image, resolved, &plan); FAILED(hr)) return hr;
+    if (palette != nullptr) std::memcpy(palette, plan.palette.data(), sizeof(PALETTEENTRY) * kPaletteSize);
+    if (HRESULT hr = FinishPlan(device, palette != nullptr, &plan); FAILED(hr)) return hr;
+
+    ComPtr<IDirect3DBaseTexture9> created, target;
+    if (HRESULT hr = CreatePlanned(device, plan, &created, &target); FAILED(hr)) return hr;
+    if (HRESULT hr = FillPlanned(device, plan, image, palette, 0, created.Get(), target.Get()); FAILED(hr)) {
+        return hr;
     }
     *texture = created.Detach();
     return D3D_OK;

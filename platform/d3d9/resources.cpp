@@ -2,21 +2,124 @@
 // with nested and discarding locks.
 #include "platform/d3d9/resources.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
+#include <mutex>
+#include <type_traits>
 #include <new>
+#include <utility>
 
 namespace qm::d3d9 {
 
+namespace {
+
+// Blocks of at least this size are mapped directly in whole large pages (2 MB on x86-64).
+constexpr std::size_t kLargePage = std::size_t{2} << 20;
+
+// The most recently released large mapping, kept for the next block needing the same length:
+// zeroing it again costs one pass over the bytes, while unmapping it and faulting fresh pages in
+// costs that pass in the system plus the unmapping and the faults. At most one mapping is kept, so
+// what is held back is bounded by the storage released last.
+// Constant-initialised with nothing to destroy, so that storage released while the process exits
+// (textures held by static tables) still finds it usable.
+struct SpareMapping {
+    std::mutex mutex;
+    void* pages = nullptr;
+    std::size_t length = 0;
+};
+static_assert(std::is_trivially_destructible_v<SpareMapping>);
+constinit SpareMapping gSpare;
+
+SpareMapping& Spare() { return gSpare; }
+
+void ReleaseMapping(void* pages, std::size_t length) {
+    SpareMapping& spare = Spare();
+    {
+        std::lock_guard<std::mutex> lock(spare.mutex);
+        std::swap(spare.pages, pages);
+        std::swap(spare.length, length);
+    }
+    if (pages != nullptr) munmap(pages, length);  // the older spare goes back to the system
+}
+
+// The spare mapping when it has this length, its first `bytes` zeroed; else null.
+void* TakeSpare(std::size_t length, std::size_t bytes) {
+    SpareMapping& spare = Spare();
+    void* pages = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(spare.mutex);
+        if (spare.pages == nullptr || spare.length != length) return nullptr;
+        pages = std::exchange(spare.pages, nullptr);
+        spare.length = 0;
+    }
+    std::memset(pages, 0, bytes);
+    return pages;
+}
+
+// Whole large pages, aligned to a large page and marked for large pages: the spare mapping when it
+// fits, else a fresh one. Fresh mappings are zero already; with large pages the system zeroes them in
+// one fault per 2 MB instead of one per 4 KB page. Null on failure.
+std::shared_ptr<void> MapLargePages(std::size_t bytes) {
+    if (bytes > SIZE_MAX - 2 * kLargePage) return nullptr;
+    const std::size_t length = (bytes + kLargePage - 1) / kLargePage * kLargePage;
+    void* pages = TakeSpare(length, bytes);
+    if (pages == nullptr) {
+        void* raw = mmap(nullptr, length + kLargePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (raw == MAP_FAILED) return nullptr;
+        const std::uintptr_t start = reinterpret_cast<std::uintptr_t>(raw);
+        const std::uintptr_t aligned = (start + kLargePage - 1) & ~(kLargePage - 1);
+        // Give back the unaligned head and the tail beyond the aligned length.
+        if (aligned > start) munmap(raw, aligned - start);
+        const std::uintptr_t end = start + length + kLargePage;
+        if (end > aligned + length) munmap(reinterpret_cast<void*>(aligned + length), end - (aligned + length));
+        pages = reinterpret_cast<void*>(aligned);
+#ifdef MADV_HUGEPAGE
+        madvise(pages, length, MADV_HUGEPAGE);
+#endif
+    }
+    // Should making the owner fail, the deleter has already released the pages.
+    try {
+        return std::shared_ptr<void>(pages, [length](void* p) { ReleaseMapping(p, length); });
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
+// Smaller blocks come from the heap, zeroed by calloc (which skips pages that are fresh already).
+std::shared_ptr<void> AllocateZeroed(std::size_t bytes) {
+    void* data = std::calloc(bytes, 1);
+    if (data == nullptr) return nullptr;
+    // Should making the owner fail, the deleter has already freed the block.
+    try {
+        return std::shared_ptr<void>(data, [](void* p) { std::free(p); });
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
+}  // namespace
+
 std::shared_ptr<ByteBlock> ByteBlock::Allocate(std::size_t size) {
     std::size_t bytes = std::max<std::size_t>(size, 1);
-    // calloc: large blocks come zeroed from the system without touching every page here.
-    std::byte* data = static_cast<std::byte*>(std::calloc(bytes, 1));
-    if (data == nullptr) return nullptr;
+    std::shared_ptr<void> storage = bytes >= kLargePage ? MapLargePages(bytes) : AllocateZeroed(bytes);
+    if (!storage) return nullptr;
+    std::byte* data = static_cast<std::byte*>(storage.get());
     try {
-        return std::make_shared<ByteBlock>(Key{}, data, size);
+        return std::make_shared<ByteBlock>(Key{}, std::move(storage), data, size);
     } catch (const std::bad_alloc&) {
-        std::free(data);
+        return nullptr;
+    }
+}
+
+std::shared_ptr<ByteBlock> ByteBlock::Slice(const std::shared_ptr<ByteBlock>& whole, std::size_t offset,
+                                            std::size_t size) {
+    if (!whole || offset > whole->size_ || size > whole->size_ - offset) return nullptr;
+    try {
+        return std::make_shared<ByteBlock>(Key{}, whole->storage_, whole->data_ + offset, size);
+    } catch (const std::bad_alloc&) {
         return nullptr;
     }
 }
@@ -102,15 +205,28 @@ ComPtr<Surface> Surface::Create(std::shared_ptr<DeviceLink> link, UINT width, UI
     return Create(std::move(link), desc, nullptr);
 }
 
-ComPtr<Surface> Surface::Create(std::shared_ptr<DeviceLink> link, const Desc& desc, IUnknown* container) {
+std::size_t Surface::StorageBytes(const Desc& desc) {
     const FormatInfo* info = FindFormat(desc.format);
-    if (info == nullptr || desc.width == 0 || desc.height == 0) return nullptr;
+    if (info == nullptr || desc.width == 0 || desc.height == 0) return 0;
     std::size_t pitch = RowPitch(*info, desc.width);
     std::size_t rows = BlockRows(*info, desc.height);
-    if (pitch > UINT32_MAX || rows > SIZE_MAX / pitch) return nullptr;
-    std::shared_ptr<ByteBlock> pixels = ByteBlock::Allocate(pitch * rows);
+    if (pitch > UINT32_MAX || rows > SIZE_MAX / pitch) return 0;
+    return pitch * rows;
+}
+
+ComPtr<Surface> Surface::Create(std::shared_ptr<DeviceLink> link, const Desc& desc, IUnknown* container) {
+    std::size_t bytes = StorageBytes(desc);
+    if (bytes == 0) return nullptr;
+    std::shared_ptr<ByteBlock> pixels = ByteBlock::Allocate(bytes);
     if (!pixels) return nullptr;
-    return MakeRef<Surface>(std::move(link), desc, info, std::move(pixels), container);
+    return Create(std::move(link), desc, container, std::move(pixels));
+}
+
+ComPtr<Surface> Surface::Create(std::shared_ptr<DeviceLink> link, const Desc& desc, IUnknown* container,
+                                std::shared_ptr<ByteBlock> pixels) {
+    std::size_t bytes = StorageBytes(desc);
+    if (bytes == 0 || !pixels || pixels->Size() < bytes) return nullptr;
+    return MakeRef<Surface>(std::move(link), desc, FindFormat(desc.format), std::move(pixels), container);
 }
 
 Surface::Surface(std::shared_ptr<DeviceLink> link, const Desc& desc, const FormatInfo* info,

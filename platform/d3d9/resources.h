@@ -16,30 +16,34 @@
 namespace qm::d3d9 {
 
 // A zero-filled block of bytes. Blocks are shared: a draw holds the blocks it reads, so that a
-// discarding lock can tell whether the block is still in use and hand out a fresh one instead.
+// discarding lock can tell whether the block is still in use and hand out a fresh one instead. A
+// block may be a slice of a larger one (the levels of a texture share one allocation); a slice keeps
+// the whole allocation alive.
 class ByteBlock {
 public:
     // Null when memory runs out. A size of 0 gives a block of 1 byte.
     static std::shared_ptr<ByteBlock> Allocate(std::size_t size);
+    // The bytes [offset, offset + size) of a block, as a block of their own; null when the range does
+    // not lie inside the block or memory runs out.
+    static std::shared_ptr<ByteBlock> Slice(const std::shared_ptr<ByteBlock>& whole, std::size_t offset,
+                                            std::size_t size);
 
-    std::byte* Data() const { return data_.get(); }
+    std::byte* Data() const { return data_; }
     std::size_t Size() const { return size_; }
 
 private:
-    // Only Allocate makes blocks; the key lets it do so through std::make_shared.
+    // Only Allocate and Slice make blocks; the key lets them do so through std::make_shared.
     struct Key {
         explicit Key() = default;
     };
-    struct FreeBytes {
-        void operator()(std::byte* p) const { std::free(p); }
-    };
 
 public:
-    ByteBlock(Key, std::byte* data, std::size_t size) : data_(data), size_(size) {}
+    ByteBlock(Key, std::shared_ptr<void> storage, std::byte* data, std::size_t size)
+        : storage_(std::move(storage)), data_(data), size_(size) {}
 
 private:
-
-    std::unique_ptr<std::byte, FreeBytes> data_;
+    std::shared_ptr<void> storage_;  // owns the allocation the bytes lie in
+    std::byte* data_;
     std::size_t size_;
 };
 
@@ -155,6 +159,13 @@ public:
     // Any surface; container is the texture the surface is a level of, or null. Null when out of
     // memory or the size overflows.
     static ComPtr<Surface> Create(std::shared_ptr<DeviceLink> link, const Desc& desc, IUnknown* container);
+    // A surface over storage made by the caller, at least StorageBytes(desc) long. Null when out of
+    // memory or the size overflows.
+    static ComPtr<Surface> Create(std::shared_ptr<DeviceLink> link, const Desc& desc, IUnknown* container,
+                                  std::shared_ptr<ByteBlock> pixels);
+    // Bytes of storage a surface of this description needs; 0 when the format is unknown, a side is 0
+    // or the size overflows.
+    static std::size_t StorageBytes(const Desc& desc);
     Surface(std::shared_ptr<DeviceLink> link, const Desc& desc, const FormatInfo* info,
             std::shared_ptr<ByteBlock> pixels, IUnknown* container);
 

@@ -133,13 +133,27 @@ TextureCore::~TextureCore() = default;
 
 bool TextureCore::MakeLevels(IUnknown* container) {
     bool lockable = !(pool_ == D3DPOOL_DEFAULT && (usage_ & D3DUSAGE_DYNAMIC) == 0);
+    // Every level of every face lies in one block, each level starting on a 16-byte boundary: one
+    // allocation per texture instead of one per level.
+    auto alignUp = [](std::size_t bytes) { return (bytes + 15) & ~std::size_t{15}; };
     if (type_ == D3DRTYPE_VOLUMETEXTURE) {
+        std::vector<std::size_t> offsets(storedLevels_);
+        std::size_t total = 0;
+        for (UINT level = 0; level < storedLevels_; ++level) {
+            std::size_t rowPitch = RowPitch(*info_, Width(level));
+            std::size_t slice = rowPitch * BlockRows(*info_, Height(level));
+            if (rowPitch > UINT32_MAX || Depth(level) > SIZE_MAX / slice) return false;
+            std::size_t bytes = slice * Depth(level);
+            if (bytes > SIZE_MAX - 16 - total) return false;
+            offsets[level] = total;
+            total = alignUp(total + bytes);
+        }
+        std::shared_ptr<ByteBlock> storage = ByteBlock::Allocate(total);
+        if (!storage) return false;
         for (UINT level = 0; level < storedLevels_; ++level) {
             UINT w = Width(level), h = Height(level), d = Depth(level);
-            std::size_t rowPitch = RowPitch(*info_, w);
-            std::size_t slice = rowPitch * BlockRows(*info_, h);
-            if (rowPitch > UINT32_MAX || d > SIZE_MAX / slice) return false;
-            std::shared_ptr<ByteBlock> pixels = ByteBlock::Allocate(slice * d);
+            std::size_t bytes = RowPitch(*info_, w) * BlockRows(*info_, h) * d;
+            std::shared_ptr<ByteBlock> pixels = ByteBlock::Slice(storage, offsets[level], bytes);
             if (!pixels) return false;
             ComPtr<Volume> v = MakeRef<Volume>(coreLink_, w, h, d, format_, info_, usage_, pool_, std::move(pixels),
                                                container);
@@ -147,16 +161,35 @@ bool TextureCore::MakeLevels(IUnknown* container) {
             volumes_.push_back(std::move(v));
         }
     } else {
+        auto levelDesc = [&](UINT level) {
+            Surface::Desc desc;
+            desc.width = Width(level);
+            desc.height = Height(level);
+            desc.format = format_;
+            desc.usage = usage_;
+            desc.pool = pool_;
+            desc.lockable = lockable && (usage_ & D3DUSAGE_RENDERTARGET) == 0;
+            return desc;
+        };
+        std::vector<std::size_t> offsets(static_cast<std::size_t>(Faces()) * storedLevels_);
+        std::size_t total = 0;
         for (UINT face = 0; face < Faces(); ++face) {
             for (UINT level = 0; level < storedLevels_; ++level) {
-                Surface::Desc desc;
-                desc.width = Width(level);
-                desc.height = Height(level);
-                desc.format = format_;
-                desc.usage = usage_;
-                desc.pool = pool_;
-                desc.lockable = lockable && (usage_ & D3DUSAGE_RENDERTARGET) == 0;
-                ComPtr<Surface> s = Surface::Create(coreLink_, desc, container);
+                std::size_t bytes = Surface::StorageBytes(levelDesc(level));
+                if (bytes == 0 || bytes > SIZE_MAX - 16 - total) return false;
+                offsets[face * storedLevels_ + level] = total;
+                total = alignUp(total + bytes);
+            }
+        }
+        std::shared_ptr<ByteBlock> storage = ByteBlock::Allocate(total);
+        if (!storage) return false;
+        for (UINT face = 0; face < Faces(); ++face) {
+            for (UINT level = 0; level < storedLevels_; ++level) {
+                Surface::Desc desc = levelDesc(level);
+                std::shared_ptr<ByteBlock> pixels =
+                    ByteBlock::Slice(storage, offsets[face * storedLevels_ + level], Surface::StorageBytes(desc));
+                if (!pixels) return false;
+                ComPtr<Surface> s = Surface::Create(coreLink_, desc, container, std::move(pixels));
                 if (!s) return false;
                 surfaces_.push_back(std::move(s));
             }

@@ -185,4 +185,40 @@ Bytes WriteJpeg(std::uint32_t width, std::uint32_t height, int components, const
     return out;
 }
 
+namespace {
+
+struct DecodeErrors {
+    jpeg_error_mgr manager;
+    std::jmp_buf jump;
+};
+
+void DecodeErrorExit(j_common_ptr info) { std::longjmp(reinterpret_cast<DecodeErrors*>(info->err)->jump, 1); }
+
+}  // namespace
+
+Bytes DecodeJpegRgb(const Bytes& file) {
+    Bytes samples;
+    jpeg_decompress_struct info{};
+    DecodeErrors errors{};
+    info.err = jpeg_std_error(&errors.manager);
+    errors.manager.error_exit = DecodeErrorExit;
+    if (setjmp(errors.jump)) {
+        jpeg_destroy_decompress(&info);
+        return {};
+    }
+    jpeg_create_decompress(&info);
+    jpeg_mem_src(&info, file.data(), static_cast<unsigned long>(file.size()));
+    jpeg_read_header(&info, TRUE);
+    info.out_color_space = JCS_RGB;
+    jpeg_start_decompress(&info);
+    samples.resize(std::size_t{info.output_width} * info.output_height * 3);
+    while (info.output_scanline < info.output_height) {
+        JSAMPROW row = samples.data() + std::size_t{info.output_scanline} * info.output_width * 3;
+        jpeg_read_scanlines(&info, &row, 1);
+    }
+    jpeg_finish_decompress(&info);
+    jpeg_destroy_decompress(&info);
+    return samples;
+}
+
 }  // namespace qm::test

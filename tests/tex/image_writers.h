@@ -84,4 +84,8 @@ Bytes WritePng(const PngFile& layout);
 // JPEG through libjpeg: components 1 (grey), 3 (RGB) or 4 (CMYK), samples row by row.
 Bytes WriteJpeg(std::uint32_t width, std::uint32_t height, int components, const Bytes& samples, int quality);
 
+// A JPEG decoded by plain libjpeg calls into 8-bit RGB samples, row by row (empty on error): the
+// pixels a reader is expected to produce.
+Bytes DecodeJpegRgb(const Bytes& file);
+
 }  // namespace qm::test

@@ -9,11 +9,13 @@
 #include <array>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
+#include "library/tex/parse_image_file.h"
 #include "library/tex/pixel_box.h"
 #include "library/tex/texture_creation.h"
 #include "library/tex/texture_requirements.h"
@@ -608,6 +610,220 @@ TEST(GenerateMipLevels, ChainsBoxAndPointAndRefusesBadLevels) {
 
     EXPECT_EQ(GenerateMipLevels(texture.Get(), nullptr, 3, FILTER_BOX), D3DERR_INVALIDCALL);
     EXPECT_EQ(GenerateMipLevels(nullptr, nullptr, 0, FILTER_BOX), D3DERR_INVALIDCALL);
+}
+
+// The 2:1 box reduction of a 32-bit level, each byte (sum of the four + 2) / 4.
+std::vector<DWORD> BoxHalf(const std::vector<DWORD>& level, UINT width, UINT height) {
+    std::vector<DWORD> out;
+    for (UINT y = 0; y < height / 2; ++y) {
+        for (UINT x = 0; x < width / 2; ++x) {
+            const DWORD quad[4] = {level[2 * y * width + 2 * x], level[2 * y * width + 2 * x + 1],
+                                   level[(2 * y + 1) * width + 2 * x], level[(2 * y + 1) * width + 2 * x + 1]};
+            DWORD v = 0;
+            for (int shift = 0; shift < 32; shift += 8) {
+                DWORD sum = 2;
+                for (DWORD q : quad) sum += (q >> shift) & 0xFF;
+                v |= (sum / 4) << shift;
+            }
+            out.push_back(v);
+        }
+    }
+    return out;
+}
+
+// Checks level 0 against the expected pixels and every further level made from a level at least two
+// pixels each way against the box reduction of that level, worked out here.
+void ExpectBoxChain(IDirect3DTexture9* texture, std::vector<DWORD> expected, UINT width, UINT height) {
+    const UINT levels = texture->GetLevelCount();
+    for (UINT level = 0; level < levels && width >= 1 && height >= 1; ++level) {
+        EXPECT_EQ(ReadLevel32(texture, level), expected) << "level " << level;
+        expected = BoxHalf(expected, width, height);
+        width /= 2;
+        height /= 2;
+    }
+}
+
+// Noisy samples, n per pixel, so that every pixel and every 2 x 2 block differs.
+Bytes NoisySamples(UINT width, UINT height, int n) {
+    Bytes out;
+    std::uint32_t noise = 7;
+    for (UINT i = 0; i < width * height * n; ++i) {
+        noise = noise * 1664525u + 1013904223u;
+        out.push_back(static_cast<BYTE>(noise >> 24));
+    }
+    return out;
+}
+
+// JPEG and PNG files whose pixels need no conversion are decoded straight into the texture: the
+// texture must still hold the library's decoded pixels and the box-filtered chain below them, for
+// managed, system-memory and staged default-pool textures alike.
+TEST(TextureCreation, DecodedPixelsAndChainsOfJpegAndPngFiles) {
+    ComPtr<IDirect3DDevice9> device = MakeTextureDevice();
+    ASSERT_TRUE(device);
+    constexpr UINT kWidth = 64, kHeight = 32;
+
+    const Bytes jpeg = WriteJpeg(kWidth, kHeight, 3, NoisySamples(kWidth, kHeight, 3), 90);
+    const Bytes rgb = DecodeJpegRgb(jpeg);
+    ASSERT_EQ(rgb.size(), std::size_t{kWidth} * kHeight * 3);
+    std::vector<DWORD> jpegPixels;
+    for (std::size_t i = 0; i < rgb.size(); i += 3) {
+        jpegPixels.push_back(DWORD{rgb[i]} << 16 | DWORD{rgb[i + 1]} << 8 | rgb[i + 2]);
+    }
+
+    PngFile layout;
+    layout.width = kWidth;
+    layout.height = kHeight;
+    layout.colorType = 6;
+    layout.rows = NoisySamples(kWidth, kHeight, 4);
+    std::fill_n(layout.rows.begin() + 5 * 4, 3, BYTE{0});  // pixel 5 opaque black, for the colour key
+    layout.rows[5 * 4 + 3] = 255;
+    const Bytes png = WritePng(layout);
+    std::vector<DWORD> pngPixels;
+    for (std::size_t i = 0; i < layout.rows.size(); i += 4) {
+        const BYTE* p = &layout.rows[i];
+        pngPixels.push_back(DWORD{p[3]} << 24 | DWORD{p[0]} << 16 | DWORD{p[1]} << 8 | p[2]);
+    }
+
+    ComPtr<IDirect3DTexture9> texture;
+    ImageInfo info;
+    ASSERT_EQ(CreateTextureFromFileInMemory(device.Get(), jpeg.data(), static_cast<UINT>(jpeg.size()),
+                                            texture.ReleaseAndGetAddressOf()),
+              D3D_OK);
+    EXPECT_EQ(LevelFormat(texture.Get()), D3DFMT_X8R8G8B8);
+    EXPECT_EQ(texture->GetLevelCount(), 7u);
+    ExpectBoxChain(texture.Get(), jpegPixels, kWidth, kHeight);
+
+    PALETTEENTRY palette[256];
+    std::fill(std::begin(palette), std::end(palette), PALETTEENTRY{1, 2, 3, 4});
+    ASSERT_EQ(Create(device.Get(), png, texture.ReleaseAndGetAddressOf(), D3DFMT_UNKNOWN, 0, FILTER_NONE, FILTER_BOX,
+                     0, &info, palette, kDefaultNonPowerOfTwo, D3DPOOL_SYSTEMMEM),
+              D3D_OK);
+    EXPECT_EQ(info.fileFormat, ImageFileFormat::Png);
+    EXPECT_EQ(info.format, D3DFMT_A8R8G8B8);
+    EXPECT_EQ(info.width, kWidth);
+    EXPECT_EQ(info.mipLevels, 1u);
+    EXPECT_TRUE(std::all_of(std::begin(palette), std::end(palette), [](const PALETTEENTRY& e) {
+        return e.peRed == 255 && e.peGreen == 255 && e.peBlue == 255 && e.peFlags == 255;
+    }));
+    EXPECT_EQ(texture->GetLevelCount(), 7u);
+    ExpectBoxChain(texture.Get(), pngPixels, kWidth, kHeight);
+
+    // A dynamic default-pool texture is written directly too.
+    ComPtr<IDirect3DTexture9> staged;
+    ASSERT_EQ(Create(device.Get(), png, staged.ReleaseAndGetAddressOf(), D3DFMT_A8R8G8B8, 1, FILTER_NONE, FILTER_NONE,
+                     0, nullptr, nullptr, kDefaultNonPowerOfTwo, D3DPOOL_DEFAULT, D3DUSAGE_DYNAMIC),
+              D3D_OK);
+    EXPECT_EQ(ReadLevel32(staged.Get(), 0), pngPixels);
+
+    // A colour key or a different format sends the pixels through conversion instead.
+    const DWORD key = 0xFF000000;
+    ASSERT_EQ(Create(device.Get(), png, texture.ReleaseAndGetAddressOf(), D3DFMT_A8R8G8B8, 1, FILTER_NONE, FILTER_NONE,
+                     key),
+              D3D_OK);
+    std::vector<DWORD> keyed = pngPixels;
+    for (DWORD& p : keyed) {
+        if (p == key) p = 0;
+    }
+    ASSERT_EQ(keyed[5], 0u);
+    EXPECT_EQ(ReadLevel32(texture.Get(), 0), keyed);
+    ASSERT_EQ(Create(device.Get(), jpeg, texture.ReleaseAndGetAddressOf(), D3DFMT_A8R8G8B8), D3D_OK);
+    std::vector<DWORD> opaque = jpegPixels;
+    for (DWORD& p : opaque) p |= 0xFF000000;
+    EXPECT_EQ(ReadLevel32(texture.Get(), 0), opaque);
+}
+
+// A JPEG whose header is sound but whose scan is cut short loads (or fails) as the readers decide
+// when decoding the whole file, and a texture made from its header alone is never handed out.
+TEST(TextureCreation, DamagedJpegScanFollowsTheReaders) {
+    ComPtr<IDirect3DDevice9> device = MakeTextureDevice();
+    ASSERT_TRUE(device);
+    const Bytes whole = WriteJpeg(32, 32, 3, NoisySamples(32, 32, 3), 90);
+    for (std::size_t keep : {whole.size() / 2, whole.size() - 40}) {
+        const Bytes cut(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(keep));
+        SourceImage image;
+        ImageInfo parsedInfo;
+        const HRESULT parsed = ParseImageFile(&image, cut.data(), static_cast<UINT>(cut.size()), &parsedInfo, true);
+        ComPtr<IDirect3DTexture9> texture;
+        ImageInfo info;
+        const HRESULT created = Create(device.Get(), cut, texture.ReleaseAndGetAddressOf(), D3DFMT_UNKNOWN, 1,
+                                       FILTER_NONE, FILTER_NONE, 0, &info);
+        if (FAILED(parsed)) {
+            EXPECT_EQ(created, parsed);
+            EXPECT_FALSE(texture);
+        } else {
+            ASSERT_EQ(created, D3D_OK);
+            EXPECT_EQ(info.fileFormat, parsedInfo.fileFormat);
+            D3DSURFACE_DESC desc{};
+            ASSERT_EQ(texture->GetLevelDesc(0, &desc), D3D_OK);
+            EXPECT_EQ(desc.Width, parsedInfo.width);
+            EXPECT_EQ(desc.Height, parsedInfo.height);
+        }
+    }
+}
+
+// New textures start zeroed, large ones included, and every level and face is storage of its own,
+// also when a released texture's memory is given out again.
+TEST(TextureStorage, LevelsAndFacesStartZeroedAndApart) {
+    ComPtr<IDirect3DDevice9> device = MakeTextureDevice();
+    ASSERT_TRUE(device);
+    for (int round = 0; round < 2; ++round) {
+        for (UINT side : {1024u, 16u}) {
+            ComPtr<IDirect3DTexture9> texture;
+            ASSERT_EQ(device->CreateTexture(side, side, 0, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED,
+                                            texture.ReleaseAndGetAddressOf(), nullptr),
+                      D3D_OK);
+            const UINT levels = texture->GetLevelCount();
+            for (UINT level = 0; level < levels; ++level) {
+                std::vector<DWORD> pixels = ReadLevel32(texture.Get(), level);
+                EXPECT_TRUE(std::all_of(pixels.begin(), pixels.end(), [](DWORD p) { return p == 0; }))
+                    << "side " << side << " level " << level;
+            }
+            // Fill every level with its own byte, then find each level still holding only its byte.
+            for (UINT level = 0; level < levels; ++level) {
+                D3DSURFACE_DESC desc{};
+                texture->GetLevelDesc(level, &desc);
+                D3DLOCKED_RECT locked{};
+                ASSERT_EQ(texture->LockRect(level, &locked, nullptr, 0), D3D_OK);
+                for (UINT y = 0; y < desc.Height; ++y) {
+                    std::memset(static_cast<BYTE*>(locked.pBits) + std::size_t{y} * locked.Pitch,
+                                static_cast<int>(level + 1), std::size_t{desc.Width} * 4);
+                }
+                texture->UnlockRect(level);
+            }
+            for (UINT level = 0; level < levels; ++level) {
+                std::vector<BYTE> bytes = ReadLevel(texture.Get(), level, 4);
+                EXPECT_TRUE(std::all_of(bytes.begin(), bytes.end(), [&](BYTE b) { return b == level + 1; }))
+                    << "side " << side << " level " << level;
+            }
+        }
+    }
+
+    ComPtr<IDirect3DCubeTexture9> cube;
+    ASSERT_EQ(device->CreateCubeTexture(8, 0, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, cube.ReleaseAndGetAddressOf(),
+                                        nullptr),
+              D3D_OK);
+    const UINT levels = cube->GetLevelCount();
+    auto each = [&](auto visit) {
+        for (UINT face = 0; face < 6; ++face) {
+            for (UINT level = 0; level < levels; ++level) {
+                const UINT side = std::max(1u, 8u >> level);
+                D3DLOCKED_RECT locked{};
+                ASSERT_EQ(cube->LockRect(static_cast<D3DCUBEMAP_FACES>(face), level, &locked, nullptr, 0), D3D_OK);
+                for (UINT y = 0; y < side; ++y) {
+                    BYTE* row = static_cast<BYTE*>(locked.pBits) + std::size_t{y} * locked.Pitch;
+                    visit(row, side * 4, face * levels + level);
+                }
+                cube->UnlockRect(static_cast<D3DCUBEMAP_FACES>(face), level);
+            }
+        }
+    };
+    each([](BYTE* row, UINT bytes, UINT index) {
+        EXPECT_TRUE(std::all_of(row, row + bytes, [](BYTE b) { return b == 0; }));
+        std::memset(row, static_cast<int>(index + 1), bytes);
+    });
+    each([](BYTE* row, UINT bytes, UINT index) {
+        EXPECT_TRUE(std::all_of(row, row + bytes, [&](BYTE b) { return b == index + 1; })) << "surface " << index;
+    });
 }
 
 }  // namespace
