@@ -593,8 +593,15 @@ void FormatCodec::PrepareColorKey() {
     if (info_.valueClass == ValueClass::SignedFourthUnsigned || info_.valueClass == ValueClass::Signed) {
         ConvertValueClass(std::span<Rgba>(&key, 1), ValueClass::Unsigned, info_.valueClass);
     }
-    TruncatingRounding rounding;
-    keyColor_ = QuantiseOne(key);
+    // The key is stored as the format would store it (quantised under truncating rounding, as
+    // every write is), then decoded again under the default rounding, as ReadRow decodes the pixels
+    // it compares: a decode under truncation can give a float one step lower than the pixel's.
+    Rgba stored;
+    {
+        TruncatingRounding rounding;
+        stored = QuantiseOne(key);
+    }
+    keyColor_ = QuantiseOne(stored);
 }
 
 bool FormatCodec::SetConvertFrom(ValueClass from) {

@@ -177,6 +177,19 @@ TEST(FormatCodecs, ColorKeyBecomesTransparentBlack) {
     src.box.colorKey = 0xFF020202;
     ASSERT_EQ(ConvertAndFilter(dst.box, src.box, FILTER_NONE), S_OK);
     EXPECT_EQ(dst.At<DWORD>(0, 0), 0x00000000u);
+
+    // Any key matches its own colour exactly, not only keys whose channels are 0 or 255.
+    Image argb(D3DFMT_A8R8G8B8, 3, 1, 4);
+    argb.Set<DWORD>(0, 0, 0x04010203);
+    argb.Set<DWORD>(1, 0, 0x04010204);
+    argb.Set<DWORD>(2, 0, 0x8040A0C0);
+    for (DWORD key : {0x04010203u, 0x8040A0C0u}) {
+        argb.box.colorKey = key;
+        ASSERT_EQ(ConvertAndFilter(dst.box, argb.box, FILTER_NONE), S_OK);
+        EXPECT_EQ(dst.At<DWORD>(0, 0), key == 0x04010203u ? 0u : 0x04010203u) << std::hex << key;
+        EXPECT_EQ(dst.At<DWORD>(1, 0), 0x04010204u);
+        EXPECT_EQ(dst.At<DWORD>(2, 0), key == 0x8040A0C0u ? 0u : 0x8040A0C0u) << std::hex << key;
+    }
 }
 
 TEST(FormatCodecs, OrderedDitherAndPaletteChoice) {
