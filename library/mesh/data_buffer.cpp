@@ -4,17 +4,21 @@
 #include <new>
 #include <vector>
 
+#include "platform/win/large_blocks.h"
+
 namespace qm {
 namespace {
 
 class ByteBlock final : public RefCounted<ByteBlock, DataBuffer> {
 public:
-    explicit ByteBlock(std::vector<BYTE> bytes) : bytes_(std::move(bytes)) {}
+    // Large blocks (adjacency and remap tables of big meshes) sit in huge pages.
+    using Bytes = ByteArray;
+    explicit ByteBlock(Bytes bytes) : bytes_(std::move(bytes)) {}
     void* GetBufferPointer() override { return bytes_.empty() ? nullptr : bytes_.data(); }
     DWORD GetBufferSize() override { return static_cast<DWORD>(bytes_.size()); }
 
 private:
-    std::vector<BYTE> bytes_;
+    Bytes bytes_;
 };
 
 }  // namespace
@@ -22,7 +26,7 @@ private:
 HRESULT CreateDataBuffer(DWORD size, DataBuffer** out) {
     if (out == nullptr) return D3DERR_INVALIDCALL;
     *out = nullptr;
-    std::vector<BYTE> bytes;
+    ByteBlock::Bytes bytes;
     try {
         bytes.resize(size);
     } catch (const std::bad_alloc&) {

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <span>
 #include <vector>
 
 #include "library/mesh/mesh_topology.h"
@@ -174,7 +175,10 @@ private:
                                            nullptr);
     }
     HRESULT ReadIndices(std::vector<DWORD>* out) const;
-    HRESULT WriteIndices(const std::vector<DWORD>& indices) const;
+    // Calls use(indices, count) with the index list as 32-bit values.
+    template <class Use>
+    HRESULT WithIndices(Use use) const;
+    HRESULT WriteIndices(std::span<const DWORD> indices) const;
     // Positions (x, y, z per vertex) of the position element; invalid-call without one.
     HRESULT ReadPositions(std::vector<float>* out) const;
 
@@ -194,7 +198,7 @@ private:
     DWORD vertexCount_ = 0;
     ComPtr<IDirect3DIndexBuffer9> indexBuffer_;
     bool wideIndices_ = false;
-    std::vector<DWORD> attributes_;
+    MeshArray<DWORD> attributes_;
     std::vector<AttributeRange> table_;
     DWORD faceCount_ = 0;
 };
@@ -263,7 +267,20 @@ HRESULT MeshObject::ReadIndices(std::vector<DWORD>* out) const {
     return D3D_OK;
 }
 
-HRESULT MeshObject::WriteIndices(const std::vector<DWORD>& indices) const {
+template <class Use>
+HRESULT MeshObject::WithIndices(Use use) const {
+    // 32-bit indices are used where they lie; 16-bit ones are widened into a copy.
+    if (wideIndices_) {
+        ScopedLock lock(indexBuffer_.Get(), D3DLOCK_READONLY);
+        if (FAILED(lock.Result())) return lock.Result();
+        return use(reinterpret_cast<const DWORD*>(lock.Bytes()), 3 * static_cast<std::size_t>(faceCount_));
+    }
+    std::vector<DWORD> indices;
+    if (HRESULT hr = ReadIndices(&indices); FAILED(hr)) return hr;
+    return use(indices.data(), indices.size());
+}
+
+HRESULT MeshObject::WriteIndices(std::span<const DWORD> indices) const {
     ScopedLock lock(indexBuffer_.Get(), 0);
     if (FAILED(lock.Result())) return lock.Result();
     if (wideIndices_) {
@@ -379,10 +396,10 @@ HRESULT MeshObject::CloneWithDeclaration(DWORD options, const D3DVERTEXELEMENT9*
 
 HRESULT MeshObject::AdjacencyFromPointReps(const DWORD* pointReps, DWORD* adjacency) {
     if (adjacency == nullptr) return D3DERR_INVALIDCALL;
-    std::vector<DWORD> indices;
-    if (HRESULT hr = ReadIndices(&indices); FAILED(hr)) return hr;
-    qm::AdjacencyFromPointReps(indices, vertexCount_, pointReps, adjacency);
-    return D3D_OK;
+    return WithIndices([&](const DWORD* indices, std::size_t count) {
+        qm::AdjacencyFromPointReps(indices, count, vertexCount_, pointReps, adjacency);
+        return D3D_OK;
+    });
 }
 
 HRESULT MeshObject::PointRepsFromAdjacency(const DWORD* adjacency, DWORD* pointReps) {
@@ -396,13 +413,26 @@ HRESULT MeshObject::PointRepsFromAdjacency(const DWORD* adjacency, DWORD* pointR
 
 HRESULT MeshObject::GenerateAdjacency(float tolerance, DWORD* adjacency) {
     if (adjacency == nullptr || !(tolerance >= 0.0f)) return D3DERR_INVALIDCALL;
-    std::vector<float> positions;
-    if (HRESULT hr = ReadPositions(&positions); FAILED(hr)) return hr;
-    std::vector<DWORD> indices;
-    if (HRESULT hr = ReadIndices(&indices); FAILED(hr)) return hr;
-    std::vector<DWORD> reps = PointRepsFromPositions(positions, vertexCount_, tolerance);
-    qm::AdjacencyFromPointReps(indices, vertexCount_, reps.data(), adjacency);
-    return D3D_OK;
+    std::vector<DWORD> reps;
+    // Positions stored as floats are read where they lie; other types are converted first.
+    int element = FindDeclarationElement(declaration_, D3DDECLUSAGE_POSITION, 0);
+    if (element < 0) element = FindDeclarationElement(declaration_, D3DDECLUSAGE_POSITIONT, 0);
+    const bool floats = element >= 0 && (declaration_[element].Type == D3DDECLTYPE_FLOAT3 ||
+                                         declaration_[element].Type == D3DDECLTYPE_FLOAT4);
+    if (floats && vertexBuffer_) {
+        ScopedLock lock(vertexBuffer_.Get(), D3DLOCK_READONLY);
+        if (FAILED(lock.Result())) return lock.Result();
+        reps = PointRepsFromPositions(lock.Bytes() + declaration_[element].Offset, vertexSize_, vertexCount_,
+                                      tolerance);
+    } else {
+        std::vector<float> positions;
+        if (HRESULT hr = ReadPositions(&positions); FAILED(hr)) return hr;
+        reps = PointRepsFromPositions(positions, vertexCount_, tolerance);
+    }
+    return WithIndices([&](const DWORD* indices, std::size_t count) {
+        qm::AdjacencyFromPointReps(indices, count, vertexCount_, reps.data(), adjacency);
+        return D3D_OK;
+    });
 }
 
 HRESULT MeshObject::ReplaceDeclaration(const D3DVERTEXELEMENT9* declaration) {
@@ -442,14 +472,18 @@ HRESULT MeshObject::OptimizeInPlace(DWORD flags, const DWORD* adjacencyIn, DWORD
     // Vertices of a buffer shared with another mesh stay where they are.
     if (movesVertices && (flags_ & kFlagSharedVertexBuffer) != 0) return D3DERR_INVALIDCALL;
 
-    std::vector<DWORD> indices;
-    if (HRESULT hr = ReadIndices(&indices); FAILED(hr)) return hr;
     OptimizationPlan plan;
-    try {
-        if (!PlanOptimization(flags, indices, attributes_, vertexCount_, &plan)) return D3DERR_INVALIDCALL;
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    }
+    bool planned = false;
+    HRESULT planResult = WithIndices([&](const DWORD* indices, std::size_t count) {
+        try {
+            planned = PlanOptimization(flags, {indices, count}, attributes_, vertexCount_, &plan);
+        } catch (const std::bad_alloc&) {
+            return E_OUTOFMEMORY;
+        }
+        return D3D_OK;
+    });
+    if (FAILED(planResult)) return planResult;
+    if (!planned) return D3DERR_INVALIDCALL;
     ComPtr<DataBuffer> remapBuffer;
     if (vertexRemap != nullptr) {
         if (HRESULT hr = CreateDataBuffer(static_cast<DWORD>(plan.vertexRemap.size() * sizeof(DWORD)),
@@ -495,9 +529,9 @@ HRESULT MeshObject::OptimizeInPlace(DWORD flags, const DWORD* adjacencyIn, DWORD
     }
 
     if (adjacencyOut != nullptr) {
-        std::vector<DWORD> oldToNew(faceCount_);
+        MeshArray<DWORD> oldToNew(faceCount_);
         for (DWORD f = 0; f < faceCount_; ++f) oldToNew[plan.faceRemap[f]] = f;
-        std::vector<DWORD> previous(adjacencyIn, adjacencyIn + 3 * static_cast<std::size_t>(faceCount_));
+        MeshArray<DWORD> previous(adjacencyIn, adjacencyIn + 3 * static_cast<std::size_t>(faceCount_));
         for (DWORD f = 0; f < faceCount_; ++f) {
             for (int k = 0; k < 3; ++k) {
                 DWORD neighbour = previous[3 * static_cast<std::size_t>(plan.faceRemap[f]) + k];

@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <numeric>
-#include <unordered_map>
 
 namespace qm {
 namespace {
@@ -35,21 +35,151 @@ private:
     std::vector<DWORD> parent_;
 };
 
-std::uint64_t EdgeKey(DWORD from, DWORD to) { return (std::uint64_t{from} << 32) | to; }
+bool IsFinite(float v) { return v - v == 0.0f; }
 
-}  // namespace
+// A float's bits with -0 folded onto +0, so that values comparing equal hash alike.
+std::uint32_t EqualityBits(float v) {
+    v += 0.0f;
+    std::uint32_t bits;
+    std::memcpy(&bits, &v, sizeof bits);
+    return bits;
+}
 
-std::vector<DWORD> PointRepsFromPositions(const std::vector<float>& positions, DWORD vertexCount, float tolerance) {
-    LowestRootSets sets(vertexCount);
-    auto coordinate = [&](DWORD v, int axis) { return positions[3 * static_cast<std::size_t>(v) + axis]; };
-    auto hasNan = [&](DWORD v) {
-        return std::isnan(coordinate(v, 0)) || std::isnan(coordinate(v, 1)) || std::isnan(coordinate(v, 2));
+std::uint32_t HashBits(std::uint32_t x, std::uint32_t y, std::uint32_t z) {
+    std::uint64_t h = x * 0x9E3779B97F4A7C15ull;
+    h = (h ^ y) * 0xC2B2AE3D27D4EB4Full;
+    h = (h ^ z) * 0x165667B19E3779F9ull;
+    return static_cast<std::uint32_t>(h >> 32);
+}
+
+// Tolerance 0: x equal (infinities included), y and z equal and finite. Equality is transitive, so
+// every vertex's representative is the first vertex of its exact position, found in a flat
+// open-addressing table of vertex numbers.
+void GroupEqualPositions(const BYTE* positions, std::size_t stride, DWORD vertexCount, DWORD* reps) {
+    std::size_t capacity = 16;
+    while (capacity < 2 * static_cast<std::size_t>(vertexCount)) capacity *= 2;
+    const std::size_t mask = capacity - 1;
+    MeshArray<DWORD> table(capacity, kNoNeighbour);
+    auto load = [&](DWORD v, float* xyz) { std::memcpy(xyz, positions + v * stride, 3 * sizeof(float)); };
+    for (DWORD v = 0; v < vertexCount; ++v) {
+        reps[v] = v;
+        float p[3];
+        load(v, p);
+        if (p[0] != p[0] || !IsFinite(p[1]) || !IsFinite(p[2])) continue;
+        std::size_t slot = HashBits(EqualityBits(p[0]), EqualityBits(p[1]), EqualityBits(p[2])) & mask;
+        for (;; slot = (slot + 1) & mask) {
+            const DWORD held = table[slot];
+            if (held == kNoNeighbour) {
+                table[slot] = v;
+                break;
+            }
+            float q[3];
+            load(held, q);
+            if (q[0] == p[0] && q[1] == p[1] && q[2] == p[2]) {
+                reps[v] = held;
+                break;
+            }
+        }
+    }
+}
+
+// Whether two vertices lie within tolerance: the later one in x order minus the earlier one along
+// x (same-sign infinities count as near), the absolute differences along y and z.
+bool WithinTolerance(const float* a, const float* b, float tolerance) {
+    const float* low = a[0] <= b[0] ? a : b;
+    const float* high = low == a ? b : a;
+    return !(high[0] - low[0] > tolerance) && std::fabs(b[1] - a[1]) <= tolerance &&
+           std::fabs(b[2] - a[2]) <= tolerance;
+}
+
+// A finite positive tolerance: vertices go into cubic cells at least twice the tolerance wide, so
+// that vertices within tolerance lie in the same or neighbouring cells; each cell is compared with
+// itself and its 13 neighbours that follow it in (x, y, z) cell order. Vertices at infinite x meet
+// only those at the same infinity, which get their own distant cell column.
+void JoinNearPositions(const float* positions, DWORD vertexCount, float tolerance, LowestRootSets& sets) {
+    struct Entry {
+        std::int64_t cell[3];
+        DWORD vertex;
+        bool operator<(const Entry& o) const {
+            if (cell[0] != o.cell[0]) return cell[0] < o.cell[0];
+            if (cell[1] != o.cell[1]) return cell[1] < o.cell[1];
+            if (cell[2] != o.cell[2]) return cell[2] < o.cell[2];
+            return vertex < o.vertex;
+        }
     };
-    // Sweep along x: only vertices whose x lies within tolerance can match.
+    auto at = [&](DWORD v) { return positions + 3 * static_cast<std::size_t>(v); };
+    // Cells stay within 2^40 of the origin, where a double quotient is far finer than a cell.
+    double largest = 0.0;
+    for (DWORD v = 0; v < vertexCount; ++v)
+        for (int axis = 0; axis < 3; ++axis)
+            if (IsFinite(at(v)[axis])) largest = std::max(largest, std::fabs(static_cast<double>(at(v)[axis])));
+    const double cellSize = std::max(2.0 * tolerance, largest / 1099511627776.0);
+    constexpr std::int64_t kInfiniteColumn = std::int64_t{1} << 60;
+
+    std::vector<Entry> entries;
+    entries.reserve(vertexCount);
+    for (DWORD v = 0; v < vertexCount; ++v) {
+        const float* p = at(v);
+        if (p[0] != p[0] || !IsFinite(p[1]) || !IsFinite(p[2])) continue;  // such vertices meet none
+        Entry e{};
+        e.vertex = v;
+        e.cell[0] = IsFinite(p[0]) ? static_cast<std::int64_t>(std::floor(p[0] / cellSize))
+                                   : (p[0] > 0 ? kInfiniteColumn : -kInfiniteColumn);
+        e.cell[1] = static_cast<std::int64_t>(std::floor(p[1] / cellSize));
+        e.cell[2] = static_cast<std::int64_t>(std::floor(p[2] / cellSize));
+        entries.push_back(e);
+    }
+    std::sort(entries.begin(), entries.end());
+
+    // Cell runs: start of each, then the end.
+    std::vector<std::size_t> runs;
+    for (std::size_t i = 0; i < entries.size(); ++i)
+        if (i == 0 || std::memcmp(entries[i].cell, entries[i - 1].cell, sizeof entries[i].cell) != 0) runs.push_back(i);
+    runs.push_back(entries.size());
+    auto compare = [&](std::size_t firstA, std::size_t endA, std::size_t firstB, std::size_t endB) {
+        for (std::size_t i = firstA; i < endA; ++i)
+            for (std::size_t j = firstB; j < endB; ++j)
+                if (WithinTolerance(at(entries[i].vertex), at(entries[j].vertex), tolerance))
+                    sets.Join(entries[i].vertex, entries[j].vertex);
+    };
+    for (std::size_t r = 0; r + 1 < runs.size(); ++r) {
+        const std::size_t first = runs[r], end = runs[r + 1];
+        for (std::size_t i = first; i < end; ++i)
+            for (std::size_t j = i + 1; j < end; ++j)
+                if (WithinTolerance(at(entries[i].vertex), at(entries[j].vertex), tolerance))
+                    sets.Join(entries[i].vertex, entries[j].vertex);
+        const std::int64_t* c = entries[first].cell;
+        // Neighbour columns (dx, dy) whose cells follow this one; in column (0, 0) only dz = +1.
+        static constexpr int kColumns[5][2] = {{0, 0}, {0, 1}, {1, -1}, {1, 0}, {1, 1}};
+        for (const auto& column : kColumns) {
+            Entry probe{};
+            probe.cell[0] = c[0] + column[0];
+            probe.cell[1] = c[1] + column[1];
+            probe.cell[2] = column[0] == 0 && column[1] == 0 ? c[2] + 1 : c[2] - 1;
+            probe.vertex = 0;
+            std::size_t k = static_cast<std::size_t>(
+                std::lower_bound(runs.begin() + static_cast<std::ptrdiff_t>(r + 1), runs.end() - 1, probe,
+                                 [&](std::size_t run, const Entry& key) { return entries[run] < key; }) -
+                runs.begin());
+            for (; k + 1 < runs.size(); ++k) {
+                const std::int64_t* d = entries[runs[k]].cell;
+                if (d[0] != probe.cell[0] || d[1] != probe.cell[1] || d[2] > c[2] + 1) break;
+                compare(first, end, runs[k], runs[k + 1]);
+            }
+        }
+    }
+}
+
+// Any other tolerance (infinite): a sweep along x, comparing each vertex with those after it in x
+// order until x differs by more than the tolerance.
+void SweepPositions(const float* positions, DWORD vertexCount, float tolerance, LowestRootSets& sets) {
+    auto coordinate = [&](DWORD v, int axis) { return positions[3 * static_cast<std::size_t>(v) + axis]; };
     std::vector<DWORD> order;
     order.reserve(vertexCount);
     for (DWORD v = 0; v < vertexCount; ++v)
-        if (!hasNan(v)) order.push_back(v);
+        if (coordinate(v, 0) == coordinate(v, 0) && coordinate(v, 1) == coordinate(v, 1) &&
+            coordinate(v, 2) == coordinate(v, 2))
+            order.push_back(v);
     std::stable_sort(order.begin(), order.end(), [&](DWORD a, DWORD b) { return coordinate(a, 0) < coordinate(b, 0); });
     for (std::size_t i = 0; i < order.size(); ++i) {
         const DWORD a = order[i];
@@ -61,38 +191,132 @@ std::vector<DWORD> PointRepsFromPositions(const std::vector<float>& positions, D
                 sets.Join(a, b);
         }
     }
+}
+
+// The half-edges of one undirected edge still waiting for a neighbour, per direction, earliest first.
+struct HalfEdgeRun {
+    std::vector<DWORD> open[2];
+};
+
+}  // namespace
+
+std::vector<DWORD> PointRepsFromPositions(const BYTE* positions, std::size_t stride, DWORD vertexCount,
+                                          float tolerance) {
     std::vector<DWORD> reps(vertexCount);
+    if (tolerance == 0.0f) {
+        GroupEqualPositions(positions, stride, vertexCount, reps.data());
+        return reps;
+    }
+    // A negative or NaN tolerance brings no two vertices together.
+    if (!(tolerance > 0.0f)) {
+        std::iota(reps.begin(), reps.end(), 0u);
+        return reps;
+    }
+    std::vector<float> packed(3 * static_cast<std::size_t>(vertexCount));
+    for (DWORD v = 0; v < vertexCount; ++v)
+        std::memcpy(&packed[3 * std::size_t{v}], positions + v * stride, 3 * sizeof(float));
+    LowestRootSets sets(vertexCount);
+    if (IsFinite(tolerance))
+        JoinNearPositions(packed.data(), vertexCount, tolerance, sets);
+    else
+        SweepPositions(packed.data(), vertexCount, tolerance, sets);
     for (DWORD v = 0; v < vertexCount; ++v) reps[v] = sets.Find(v);
     return reps;
 }
 
-void AdjacencyFromPointReps(const std::vector<DWORD>& indices, DWORD vertexCount, const DWORD* pointReps,
+void AdjacencyFromPointReps(const DWORD* indices, std::size_t indexCount, DWORD vertexCount, const DWORD* pointReps,
                             DWORD* adjacency) {
-    const std::size_t faceCount = indices.size() / 3;
-    auto rep = [&](DWORD v) { return pointReps != nullptr && v < vertexCount ? pointReps[v] : v; };
-    std::fill(adjacency, adjacency + 3 * faceCount, kNoNeighbour);
-    // Edges still waiting for a neighbour, by (from, to) representatives, earliest first.
-    std::unordered_map<std::uint64_t, std::vector<DWORD>> open;
-    for (std::size_t f = 0; f < faceCount; ++f) {
-        for (DWORD k = 0; k < 3; ++k) {
-            const DWORD a = rep(indices[3 * f + k]);
-            const DWORD b = rep(indices[3 * f + (k + 1) % 3]);
+    // Half-edges that join the same two representatives, in either direction, are gathered by the
+    // lower representative (a counting sort, so each bucket keeps face order) and then by the higher
+    // one; each such run is paired in face order, as if the faces were visited one by one.
+    const std::size_t faceCount = indexCount / 3;
+    const std::size_t halfEdgeCount = 3 * faceCount;
+    std::fill(adjacency, adjacency + halfEdgeCount, kNoNeighbour);
+    if (faceCount == 0) return;
+    auto rep = [&](std::size_t corner) {
+        const DWORD v = indices[corner];
+        return pointReps != nullptr && v < vertexCount ? pointReps[v] : v;
+    };
+    DWORD highest = 0;
+    for (std::size_t i = 0; i < halfEdgeCount; ++i) highest = std::max(highest, rep(i));
+    // Representatives past what one bucket per value can cover (indices beyond the vertex count, or
+    // such representatives given) are renumbered densely, in the same order, first.
+    std::vector<DWORD> dense;
+    if (highest >= std::size_t{vertexCount} + halfEdgeCount) {
+        dense.resize(halfEdgeCount);
+        for (std::size_t i = 0; i < halfEdgeCount; ++i) dense[i] = rep(i);
+        std::vector<DWORD> values(dense);
+        std::sort(values.begin(), values.end());
+        values.erase(std::unique(values.begin(), values.end()), values.end());
+        for (DWORD& d : dense)
+            d = static_cast<DWORD>(std::lower_bound(values.begin(), values.end(), d) - values.begin());
+        highest = static_cast<DWORD>(values.size() - 1);
+    }
+    auto corner = [&](std::size_t i) { return dense.empty() ? rep(i) : dense[i]; };
+    auto ends = [&](std::size_t e, DWORD& from, DWORD& to) {
+        const std::size_t k = e % 3;
+        from = corner(e);
+        to = corner(k == 2 ? e - 2 : e + 1);
+    };
+
+    const std::size_t bucketCount = std::size_t{highest} + 1;
+    MeshArray<DWORD> bucketStart(bucketCount + 1, 0);
+    for (std::size_t e = 0; e < halfEdgeCount; ++e) {
+        DWORD a, b;
+        ends(e, a, b);
+        if (a != b) ++bucketStart[std::min(a, b) + 1];
+    }
+    for (std::size_t i = 0; i < bucketCount; ++i) bucketStart[i + 1] += bucketStart[i];
+    // Each item: the higher representative above the half-edge number.
+    MeshArray<std::uint64_t> items(bucketStart[bucketCount]);
+    {
+        MeshArray<DWORD> fill(bucketStart.begin(), bucketStart.end() - 1);
+        for (std::size_t e = 0; e < halfEdgeCount; ++e) {
+            DWORD a, b;
+            ends(e, a, b);
             if (a == b) continue;
-            auto found = open.find(EdgeKey(b, a));
-            bool paired = false;
-            if (found != open.end()) {
-                std::vector<DWORD>& waiting = found->second;
-                for (auto it = waiting.begin(); it != waiting.end(); ++it) {
-                    const DWORD otherEdge = *it;
-                    if (otherEdge / 3 == f) continue;
-                    adjacency[3 * f + k] = otherEdge / 3;
-                    adjacency[otherEdge] = static_cast<DWORD>(f);
-                    waiting.erase(it);
-                    paired = true;
-                    break;
+            items[fill[std::min(a, b)]++] = std::uint64_t{std::max(a, b)} << 32 | e;
+        }
+    }
+    HalfEdgeRun run;
+    for (std::size_t bucket = 0; bucket < bucketCount; ++bucket) {
+        std::uint64_t* first = items.data() + bucketStart[bucket];
+        std::uint64_t* last = items.data() + bucketStart[bucket + 1];
+        if (last - first > 16) {
+            std::sort(first, last);
+        } else {
+            for (std::uint64_t* i = first + 1; i < last; ++i) {
+                const std::uint64_t item = *i;
+                std::uint64_t* j = i;
+                for (; j > first && item < *(j - 1); --j) *j = *(j - 1);
+                *j = item;
+            }
+        }
+        for (std::uint64_t* begin = first; begin < last;) {
+            std::uint64_t* end = begin + 1;
+            while (end < last && (*end >> 32) == (*begin >> 32)) ++end;
+            if (end - begin >= 2) {
+                // Direction 0 runs from the lower representative to the higher.
+                run.open[0].clear();
+                run.open[1].clear();
+                for (std::uint64_t* it = begin; it < end; ++it) {
+                    const DWORD e = static_cast<DWORD>(*it);
+                    const DWORD face = e / 3;
+                    const int direction = corner(e) == bucket ? 0 : 1;
+                    std::vector<DWORD>& waiting = run.open[1 - direction];
+                    bool paired = false;
+                    for (auto w = waiting.begin(); w != waiting.end(); ++w) {
+                        if (*w / 3 == face) continue;
+                        adjacency[e] = *w / 3;
+                        adjacency[*w] = face;
+                        waiting.erase(w);
+                        paired = true;
+                        break;
+                    }
+                    if (!paired) run.open[direction].push_back(e);
                 }
             }
-            if (!paired) open[EdgeKey(a, b)].push_back(static_cast<DWORD>(3 * f + k));
+            begin = end;
         }
     }
 }
@@ -120,8 +344,7 @@ void PointRepsFromAdjacency(const std::vector<DWORD>& indices, DWORD vertexCount
     for (DWORD v = 0; v < vertexCount; ++v) pointReps[v] = sets.Find(v);
 }
 
-std::vector<AttributeRange> BuildAttributeTable(const std::vector<DWORD>& indices,
-                                                const std::vector<DWORD>& attributes) {
+std::vector<AttributeRange> BuildAttributeTable(std::span<const DWORD> indices, std::span<const DWORD> attributes) {
     std::vector<AttributeRange> table;
     const std::size_t faceCount = attributes.size();
     for (std::size_t first = 0; first < faceCount;) {
@@ -141,21 +364,56 @@ std::vector<AttributeRange> BuildAttributeTable(const std::vector<DWORD>& indice
     return table;
 }
 
-bool PlanOptimization(DWORD flags, const std::vector<DWORD>& indices, const std::vector<DWORD>& attributes,
+namespace {
+
+// Faces in order of attribute id, keeping their order within an id. Meshes carry few distinct ids,
+// so the faces are counted into one run per id; many distinct ids fall back to a merge sort.
+void SortFacesByAttribute(std::span<const DWORD> attributes, MeshArray<DWORD>& order) {
+    const std::size_t faceCount = attributes.size();
+    constexpr std::size_t kFewIds = 64;
+    std::vector<DWORD> ids;
+    for (std::size_t f = 0; f < faceCount && ids.size() <= kFewIds; ++f)
+        if (f == 0 || attributes[f] != attributes[f - 1])
+            if (std::find(ids.begin(), ids.end(), attributes[f]) == ids.end()) ids.push_back(attributes[f]);
+    order.resize(faceCount);
+    if (ids.size() > kFewIds) {
+        std::iota(order.begin(), order.end(), 0u);
+        std::stable_sort(order.begin(), order.end(), [&](DWORD a, DWORD b) { return attributes[a] < attributes[b]; });
+        return;
+    }
+    std::sort(ids.begin(), ids.end());
+    std::vector<std::size_t> start(ids.size() + 1, 0);
+    std::size_t run = 0;  // the run of the previous face, looked up again only when the id changes
+    for (std::size_t f = 0; f < faceCount; ++f) {
+        if (f == 0 || attributes[f] != attributes[f - 1])
+            run = static_cast<std::size_t>(std::lower_bound(ids.begin(), ids.end(), attributes[f]) - ids.begin());
+        ++start[run + 1];
+    }
+    for (std::size_t i = 0; i < ids.size(); ++i) start[i + 1] += start[i];
+    for (std::size_t f = 0; f < faceCount; ++f) {
+        if (f == 0 || attributes[f] != attributes[f - 1])
+            run = static_cast<std::size_t>(std::lower_bound(ids.begin(), ids.end(), attributes[f]) - ids.begin());
+        order[start[run]++] = static_cast<DWORD>(f);
+    }
+}
+
+}  // namespace
+
+bool PlanOptimization(DWORD flags, std::span<const DWORD> indices, std::span<const DWORD> attributes,
                       DWORD vertexCount, OptimizationPlan* plan) {
     const std::size_t faceCount = attributes.size();
     plan->sorted = (flags & (kOptimizeAttrSort | kOptimizeVertexCache | kOptimizeStripReorder)) != 0;
-    plan->faceRemap.resize(faceCount);
-    std::iota(plan->faceRemap.begin(), plan->faceRemap.end(), 0u);
     if (plan->sorted) {
-        std::stable_sort(plan->faceRemap.begin(), plan->faceRemap.end(),
-                         [&](DWORD a, DWORD b) { return attributes[a] < attributes[b]; });
+        SortFacesByAttribute(attributes, plan->faceRemap);
+    } else {
+        plan->faceRemap.resize(faceCount);
+        std::iota(plan->faceRemap.begin(), plan->faceRemap.end(), 0u);
     }
 
     // Vertices follow their first use in the new face order, so that each group's vertices lie
     // together; with compaction the unused ones are dropped, otherwise they keep their order at the end.
     const bool moveVertices = (flags & kOptimizeIgnoreVerts) == 0 && (plan->sorted || (flags & kOptimizeCompact) != 0);
-    std::vector<DWORD> oldToNew;
+    MeshArray<DWORD> oldToNew;
     if (moveVertices) {
         for (DWORD index : indices)
             if (index >= vertexCount) return false;

@@ -17,11 +17,16 @@
 #include "library/math/math.h"
 #include "library/xfile/xfile_objects.h"
 #include "library/xfile/xfile_templates.h"
+#include "platform/win/large_blocks.h"
 
 namespace qm {
 namespace {
 
 constexpr DWORD kRemovedTriangle = 0xFFFFFFFF;
+
+// Per-vertex and per-face records of a model, in huge-page-backed storage once they are large.
+template <class T>
+using Records = std::vector<T, LargeBlockAllocator<T>>;
 constexpr DWORD kAttributeSortFlags = kOptimizeAttrSort | kOptimizeIgnoreVerts | kOptimizeDoNotSplit;
 constexpr DWORD kIndex16Limit = 65535;
 
@@ -78,8 +83,7 @@ struct LoadVertex {
 
 struct LoadTriangle {
     DWORD v[3];  // v[0] == kRemovedTriangle: removed
-    DWORD material;
-    bool hasMaterial;
+    DWORD material;  // attribute id
 };
 
 bool SameNormal(const Vector3& a, const Vector3& b) { return a.x == b.x && a.y == b.y && a.z == b.z; }
@@ -156,6 +160,7 @@ private:
     HRESULT CreateAndFill(ComPtr<Mesh>* mesh);
     void PlanVertexLayout();
     void WriteVertex(const LoadVertex& v, BYTE* out) const;
+    void ReleaseLoadRecords();
     HRESULT BuildAdjacency(Mesh* mesh, ComPtr<DataBuffer>* adjacency);
     HRESULT Publish();
 
@@ -168,14 +173,14 @@ private:
     // Body.
     DWORD fileVertexCount_ = 0;
     DWORD faceCount_ = 0;
-    std::vector<DWORD> faceFirstTriangle_;  // faceCount_ + 1 entries
-    std::vector<LoadVertex> vertices_;
-    std::vector<LoadTriangle> triangles_;
+    Records<DWORD> faceFirstTriangle_;  // faceCount_ + 1 entries
+    Records<LoadVertex> vertices_;
+    Records<LoadTriangle> triangles_;
 
     // Normals.
     bool haveNormals_ = false;
-    std::vector<Vector3> fileNormals_;    // the MeshNormals normals, kept for a later PMInfo
-    std::vector<Vector3> cornerNormals_;  // 3 per triangle when the normals are per corner
+    Records<Vector3> fileNormals_;    // the MeshNormals normals, kept for a later PMInfo
+    Records<DWORD> cornerNormals_;    // 3 per triangle when the normals are per corner: indices into fileNormals_
     bool normalsPerCorner_ = false;
 
     bool haveColors_ = false;
@@ -220,8 +225,9 @@ private:
     };
     std::vector<ByteCopy> fvfCopies_, declCopies_;
     int normalOffset_ = -1, colorOffset_ = -1, uvOffset_ = -1;
-    std::vector<DWORD> keptTriangles_;
-    std::vector<DWORD> newTriangleIndex_;
+    Records<DWORD> keptTriangles_;
+    Records<DWORD> newTriangleIndex_;
+    std::vector<DWORD> representatives_;  // each vertex's original, kept for the adjacency
     ComPtr<Mesh> mesh_;
     ComPtr<DataBuffer> adjacency_;
 };
@@ -252,25 +258,26 @@ HRESULT MeshReader::ReadBody() {
     if (at != d.Size()) return E_FAIL;
     faceFirstTriangle_[faceCount_] = DWORD(triangleCount);
 
-    triangles_.resize(triangleCount);
+    // Triangles and vertices are appended in order into reserved storage, written once each.
+    triangles_.reserve(triangleCount);
     at = facesAt + 4;
     for (DWORD f = 0; f < faceCount_; ++f) {
         const DWORD n = d.U32(at);
         const std::uint64_t first = at + 4;
         const DWORD i0 = d.U32(first);
-        LoadTriangle* t = &triangles_[faceFirstTriangle_[f]];
-        for (DWORD k = 0; k + 2 < n; ++k, ++t) {
-            *t = {{i0, d.U32(first + 4ull * (k + 1)), d.U32(first + 4ull * (k + 2))}, 0, false};
-            if (t->v[0] >= fileVertexCount_ || t->v[1] >= fileVertexCount_ || t->v[2] >= fileVertexCount_)
-                return E_FAIL;
+        for (DWORD k = 0; k + 2 < n; ++k) {
+            const LoadTriangle t{{i0, d.U32(first + 4ull * (k + 1)), d.U32(first + 4ull * (k + 2))}, 0};
+            if (t.v[0] >= fileVertexCount_ || t.v[1] >= fileVertexCount_ || t.v[2] >= fileVertexCount_) return E_FAIL;
+            triangles_.push_back(t);
         }
         at += 4 + 4ull * n;
     }
 
-    vertices_.resize(fileVertexCount_);
+    vertices_.reserve(fileVertexCount_);
     for (DWORD i = 0; i < fileVertexCount_; ++i) {
         const std::uint64_t p = 4 + 12ull * i;
-        vertices_[i] = {Vector3(d.F32(p), d.F32(p + 4), d.F32(p + 8)), {1, 1, 1, 0}, {0, 0}, Vector3(0, 0, 0), 0, i, i, i};
+        vertices_.push_back(
+            {Vector3(d.F32(p), d.F32(p + 4), d.F32(p + 8)), {1, 1, 1, 0}, {0, 0}, Vector3(0, 0, 0), 0, i, i, i});
     }
     return S_OK;
 }
@@ -339,12 +346,9 @@ HRESULT MeshReader::ReadNormals(const DataView& d) {
     if (d.U32(facesAt) != faceCount_) return E_FAIL;
     if (progressiveSeen_ && normalCount != fileVertexCount_) return E_FAIL;
 
-    std::vector<Vector3> normals(normalCount);
-    for (DWORD i = 0; i < normalCount; ++i) {
-        const std::uint64_t p = 4 + 12ull * i;
-        normals[i] = Vector3(d.F32(p), d.F32(p + 4), d.F32(p + 8));
-    }
-    std::vector<Vector3> corners(3 * triangles_.size());
+    // Each triangle corner keeps the index of its normal, fanned as the face was.
+    Records<DWORD> corners;
+    corners.reserve(3 * triangles_.size());
     std::uint64_t at = facesAt + 4;
     for (DWORD f = 0; f < faceCount_; ++f) {
         const DWORD sides = faceFirstTriangle_[f + 1] - faceFirstTriangle_[f] + 2;
@@ -352,14 +356,19 @@ HRESULT MeshReader::ReadNormals(const DataView& d) {
         const std::uint64_t first = at + 4;
         for (DWORD k = 0; k < sides; ++k)
             if (d.U32(first + 4ull * k) >= normalCount) return E_FAIL;
-        const Vector3& n0 = normals[d.U32(first)];
+        const DWORD n0 = d.U32(first);
         for (DWORD k = 0; k + 2 < sides; ++k) {
-            Vector3* corner = &corners[3 * std::size_t(faceFirstTriangle_[f] + k)];
-            corner[0] = n0;
-            corner[1] = normals[d.U32(first + 4ull * (k + 1))];
-            corner[2] = normals[d.U32(first + 4ull * (k + 2))];
+            corners.push_back(n0);
+            corners.push_back(d.U32(first + 4ull * (k + 1)));
+            corners.push_back(d.U32(first + 4ull * (k + 2)));
         }
         at += 4 + 4ull * sides;
+    }
+    Records<Vector3> normals;
+    normals.reserve(normalCount);
+    for (DWORD i = 0; i < normalCount; ++i) {
+        const std::uint64_t p = 4 + 12ull * i;
+        normals.emplace_back(d.F32(p), d.F32(p + 4), d.F32(p + 8));
     }
     haveNormals_ = true;
     fileNormals_ = std::move(normals);
@@ -428,16 +437,11 @@ HRESULT MeshReader::ReadMaterialList(IDirectXFileData* list, const DataView& d) 
     if (!d.Has(8, 4ull * faceIndexCount)) return E_FAIL;
     for (DWORD i = 0; i < faceIndexCount; ++i)
         if (d.U32(8 + 4ull * i) >= materialCount) return E_FAIL;
-    for (LoadTriangle& t : triangles_) {
-        t.material = 0;
-        t.hasMaterial = false;
-    }
+    // Faces the list leaves out take id 0.
+    for (LoadTriangle& t : triangles_) t.material = 0;
     for (DWORD f = 0; f < std::min(faceIndexCount, faceCount_); ++f) {
         const DWORD material = d.U32(8 + 4ull * f);
-        for (DWORD t = faceFirstTriangle_[f]; t < faceFirstTriangle_[f + 1]; ++t) {
-            triangles_[t].material = material;
-            triangles_[t].hasMaterial = true;
-        }
+        for (DWORD t = faceFirstTriangle_[f]; t < faceFirstTriangle_[f + 1]; ++t) triangles_[t].material = material;
     }
 
     // The Material children, as many as nMaterials; the list grows only as children are read, so
@@ -702,7 +706,7 @@ void MeshReader::ApplyCornerNormals() {
     };
     for (std::size_t t = 0; t < triangles_.size(); ++t) {
         for (int k = 0; k < 3; ++k) {
-            const Vector3& n = cornerNormals_[3 * t + k];
+            const Vector3& n = fileNormals_[cornerNormals_[3 * t + k]];
             const DWORD v = triangles_[t].v[k];
             LoadVertex& vertex = vertices_[v];
             if (vertex.normalCount == 0) {
@@ -864,16 +868,36 @@ HRESULT MeshReader::CreateAndFill(ComPtr<Mesh>* mesh) {
     if (HRESULT hr = m->LockAttributeBuffer(0, &attributes); FAILED(hr)) return hr;
     for (DWORD t = 0; t < triangleCount; ++t) {
         const LoadTriangle& triangle = triangles_[keptTriangles_[t]];
-        attributes[t] = triangle.hasMaterial ? triangle.material : 0;
+        attributes[t] = triangle.material;
     }
     m->UnlockAttributeBuffer();
     return S_OK;
 }
 
+// Once the mesh holds the vertices and triangles, their load records are let go, so that the
+// adjacency and the attribute sort reuse that memory; only what the adjacency needs is kept.
+void MeshReader::ReleaseLoadRecords() {
+    if (haveDuplicates_ && !haveFileAdjacency_) {
+        representatives_.resize(vertices_.size());
+        for (std::size_t v = 0; v < vertices_.size(); ++v) representatives_[v] = vertices_[v].original;
+    }
+    Records<LoadVertex>().swap(vertices_);
+    Records<LoadTriangle>().swap(triangles_);
+    Records<DWORD>().swap(cornerNormals_);
+    Records<Vector3>().swap(fileNormals_);
+    Records<DWORD>().swap(faceFirstTriangle_);
+    std::vector<BYTE>().swap(fvfData_);
+    std::vector<BYTE>().swap(declDataBytes_);
+    if (!haveFileAdjacency_) {
+        Records<DWORD>().swap(keptTriangles_);
+        Records<DWORD>().swap(newTriangleIndex_);
+    }
+}
+
 // The adjacency the mesh is sorted with: the file's (renumbered past removed triangles), else from
 // the duplicate rings as point representatives, else from equal positions.
 HRESULT MeshReader::BuildAdjacency(Mesh* mesh, ComPtr<DataBuffer>* adjacency) {
-    const DWORD triangleCount = DWORD(keptTriangles_.size());
+    const DWORD triangleCount = mesh->GetFaceCount();
     if (HRESULT hr = CreateDataBuffer(12 * triangleCount, adjacency->ReleaseAndGetAddressOf()); FAILED(hr)) return hr;
     DWORD* out = static_cast<DWORD*>((*adjacency)->GetBufferPointer());
     if (haveFileAdjacency_) {
@@ -885,11 +909,7 @@ HRESULT MeshReader::BuildAdjacency(Mesh* mesh, ComPtr<DataBuffer>* adjacency) {
         }
         return S_OK;
     }
-    if (haveDuplicates_) {
-        std::vector<DWORD> representatives(vertices_.size());
-        for (std::size_t v = 0; v < vertices_.size(); ++v) representatives[v] = vertices_[v].original;
-        return mesh->AdjacencyFromPointReps(representatives.data(), out);
-    }
+    if (haveDuplicates_) return mesh->AdjacencyFromPointReps(representatives_.data(), out);
     return mesh->GenerateAdjacency(0.0f, out);
 }
 
@@ -902,6 +922,7 @@ HRESULT MeshReader::Read(Mesh** mesh) {
     if (normalsPerCorner_) ApplyCornerNormals();
 
     newTriangleIndex_.assign(triangles_.size(), kNoNeighbour);
+    keptTriangles_.reserve(triangles_.size());
     for (std::size_t t = 0; t < triangles_.size(); ++t) {
         LoadTriangle& triangle = triangles_[t];
         if (triangle.v[0] == triangle.v[1] || triangle.v[1] == triangle.v[2] || triangle.v[0] == triangle.v[2]) {
@@ -915,6 +936,7 @@ HRESULT MeshReader::Read(Mesh** mesh) {
     ExpandInfluencesToCopies();
 
     if (HRESULT hr = CreateAndFill(&mesh_); FAILED(hr)) return hr;
+    ReleaseLoadRecords();
     ComPtr<DataBuffer> adjacency;
     DWORD* adjacencyWords = nullptr;
     if (outputs_.adjacency != nullptr) {

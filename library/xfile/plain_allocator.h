@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "library/xfile/hierarchy.h"
+#include "platform/win/large_blocks.h"
 
 namespace qm {
 
@@ -41,7 +42,7 @@ private:
         std::string name;
         std::vector<MaterialRecord> materials;
         std::vector<std::string> textureNames;
-        std::vector<DWORD> adjacency;
+        std::vector<DWORD, LargeBlockAllocator<DWORD>> adjacency;  // big meshes' tables in huge pages
     };
     static void ReleaseObjects(ContainerRecord& record);
 

@@ -2,8 +2,6 @@
 // with nested and discarding locks.
 #include "platform/d3d9/resources.h"
 
-#include <sys/mman.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -11,6 +9,8 @@
 #include <type_traits>
 #include <new>
 #include <utility>
+
+#include "platform/win/large_blocks.h"
 
 namespace qm::d3d9 {
 
@@ -42,7 +42,7 @@ void ReleaseMapping(void* pages, std::size_t length) {
         std::swap(spare.pages, pages);
         std::swap(spare.length, length);
     }
-    if (pages != nullptr) munmap(pages, length);  // the older spare goes back to the system
+    if (pages != nullptr) UnmapLargeBlock(pages, length);  // the older spare goes back to the system
 }
 
 // The spare mapping when it has this length, its first `bytes` zeroed; else null.
@@ -67,18 +67,8 @@ std::shared_ptr<void> MapLargePages(std::size_t bytes) {
     const std::size_t length = (bytes + kLargePage - 1) / kLargePage * kLargePage;
     void* pages = TakeSpare(length, bytes);
     if (pages == nullptr) {
-        void* raw = mmap(nullptr, length + kLargePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (raw == MAP_FAILED) return nullptr;
-        const std::uintptr_t start = reinterpret_cast<std::uintptr_t>(raw);
-        const std::uintptr_t aligned = (start + kLargePage - 1) & ~(kLargePage - 1);
-        // Give back the unaligned head and the tail beyond the aligned length.
-        if (aligned > start) munmap(raw, aligned - start);
-        const std::uintptr_t end = start + length + kLargePage;
-        if (end > aligned + length) munmap(reinterpret_cast<void*>(aligned + length), end - (aligned + length));
-        pages = reinterpret_cast<void*>(aligned);
-#ifdef MADV_HUGEPAGE
-        madvise(pages, length, MADV_HUGEPAGE);
-#endif
+        pages = MapLargeBlock(length);
+        if (pages == nullptr) return nullptr;
     }
     // Should making the owner fail, the deleter has already released the pages.
     try {

@@ -53,6 +53,33 @@ bool ParseTextReal(std::string_view text, T& value) {
     return ec == std::errc() && ptr == last;
 }
 
+// Whether every value of a template is a scalar of one fixed-size primitive (nested templates
+// included, no arrays or strings), as for vectors, colours and texture coordinates: an array of
+// such elements reads as one array of `width` times as many values of that primitive.
+bool UniformScalars(const TemplateDef& def, Primitive& primitive, std::uint64_t& width) {
+    if (def.members.empty()) return false;
+    for (const TemplateMember& m : def.members) {
+        if (!m.dims.empty()) return false;
+        if (m.nested) {
+            if (!UniformScalars(*m.nested, primitive, width)) return false;
+            continue;
+        }
+        if (m.primitive == Primitive::String) return false;
+        if (primitive != Primitive::None && m.primitive != primitive) return false;
+        primitive = m.primitive;
+        if (++width > (1u << 20)) return false;
+    }
+    return true;
+}
+
+// Grows a node's data to hold `extra` more bytes without reallocating for each value; the
+// capacity at least doubles when it has to grow.
+void MakeRoom(decltype(Node::data)& data, std::uint64_t extra) {
+    const std::uint64_t needed = data.size() + extra;
+    if (needed <= data.capacity()) return;
+    data.reserve(std::size_t(std::max<std::uint64_t>(needed, 2 * std::uint64_t(data.capacity()))));
+}
+
 class FileParser {
 public:
     FileParser(Lexer& lexer, TemplateStore& templates, Document* document)
@@ -73,6 +100,11 @@ private:
     HRESULT ReadReal(bool single, double& value);
     HRESULT ReadString(std::string_view& value);
     HRESULT TakeValueToken(Token& token);
+    // The most values the rest of the input could give: a binary value takes at least 4 bytes, a
+    // text one at least a character and a separator.
+    std::uint64_t PossibleValues() const {
+        return listLeft_ + (lex_.Binary() ? lex_.Remaining() / 4 : lex_.Remaining() / 2 + 1);
+    }
     HRESULT Resolve();
 
     Lexer& lex_;
@@ -321,11 +353,22 @@ HRESULT FileParser::ReadMembers(const TemplateDef& def, Node& node, bool topLeve
             if (FAILED(hr = ReadArray(m.primitive, count, node))) return hr;
             continue;
         }
+        Primitive uniform = Primitive::None;
+        std::uint64_t width = 0;
+        if (UniformScalars(*m.nested, uniform, width)) {
+            if (FAILED(hr = ReadArray(uniform, std::min(kCountCap, count * width), node))) return hr;
+            continue;
+        }
         for (std::uint64_t k = 0; k < count; ++k) {
             const std::uint64_t before = valuesRead_;
+            const std::size_t start = node.data.size();
             if (FAILED(hr = ReadMembers(*m.nested, node, false))) return hr;
             // An element that read no value holds no data, and neither would the rest.
             if (valuesRead_ == before) break;
+            // Room for the other elements at the first one's size, as far as the input can back it
+            // (no value takes more than 8 bytes).
+            if (k == 0 && count > 1)
+                MakeRoom(node.data, std::min((count - 1) * (node.data.size() - start), 8 * PossibleValues()));
         }
     }
     if (topLevel) node.memberOffsets.push_back(std::uint32_t(node.data.size()));
@@ -334,10 +377,8 @@ HRESULT FileParser::ReadMembers(const TemplateDef& def, Node& node, bool topLeve
 }
 
 template <class T>
-void Append(std::vector<std::uint8_t>& data, T value) {
-    const std::size_t at = data.size();
-    data.resize(at + sizeof(T));
-    std::memcpy(data.data() + at, &value, sizeof(T));
+void Append(decltype(Node::data)& data, T value) {
+    data.append(&value, sizeof(T));
 }
 
 HRESULT FileParser::ReadScalar(Primitive p, Node& node, std::int64_t& value) {
@@ -383,16 +424,41 @@ HRESULT FileParser::ReadScalar(Primitive p, Node& node, std::int64_t& value) {
 
 HRESULT FileParser::ReadArray(Primitive p, std::uint64_t count, Node& node) {
     const unsigned size = PrimitiveSize(p);
+    // Room for the values, but no more than the rest of the input can hold, so that a count the
+    // file cannot back reserves nothing beyond it.
+    MakeRoom(node.data, std::min(count, PossibleValues()) * size);
+    std::uint64_t i = 0;
+    // Text floats and DWORDs, the bulk of big text files, are read in one loop for as long as
+    // numbers follow; anything else goes through the value readers below.
+    std::string_view text;
+    bool parsed = false;
+    if (p == Primitive::Float) {
+        float f = 0;
+        while (i < count && listLeft_ == 0 && lex_.TakeTextNumber(text, f, parsed)) {
+            if (!parsed && !ParseTextReal(text, f)) return DXFILEERR_PARSEERROR;
+            Append(node.data, f);
+            ++valuesRead_;
+            ++i;
+        }
+    } else if (p == Primitive::Dword) {
+        std::int64_t v = 0;
+        while (i < count && listLeft_ == 0 && lex_.TakeTextNumber(text, v, parsed)) {
+            if (!parsed && !ParseTextInteger(text, v)) return DXFILEERR_PARSEERROR;
+            if (v < std::int64_t(std::numeric_limits<std::int32_t>::min()) || v > std::int64_t(0xFFFFFFFFll))
+                return DXFILEERR_BADVALUE;
+            Append(node.data, std::uint32_t(v));
+            ++valuesRead_;
+            ++i;
+        }
+    }
     std::int64_t ignored = 0;
-    for (std::uint64_t i = 0; i < count;) {
+    for (; i < count;) {
         // Binary lists of the member's own width are copied as they stand.
         if (listLeft_ > 0 && size == 4 &&
             ((!listIsFloat_ && (p == Primitive::Dword || p == Primitive::Sdword)) ||
              (listIsFloat_ && p == Primitive::Float && lex_.FloatSize() == 4))) {
             const std::uint32_t n = std::uint32_t(std::min<std::uint64_t>(count - i, listLeft_));
-            const std::size_t at = node.data.size();
-            node.data.resize(at + std::size_t(n) * 4);
-            std::memcpy(node.data.data() + at, list_, std::size_t(n) * 4);
+            node.data.append(list_, std::size_t(n) * 4);
             list_ += std::size_t(n) * 4;
             listLeft_ -= n;
             valuesRead_ += n;
@@ -423,6 +489,13 @@ HRESULT FileParser::TakeValueToken(Token& t) {
 
 HRESULT FileParser::ReadInteger(std::int64_t& value) {
     if (listLeft_ == 0) {
+        // Text numbers straight from the input, without making a token.
+        std::string_view text;
+        if (lex_.TakeTextNumber(text)) {
+            if (!ParseTextInteger(text, value)) return DXFILEERR_PARSEERROR;
+            ++valuesRead_;
+            return S_OK;
+        }
         Token t;
         HRESULT hr = TakeValueToken(t);
         if (FAILED(hr)) return hr;
@@ -448,19 +521,24 @@ HRESULT FileParser::ReadInteger(std::int64_t& value) {
 
 HRESULT FileParser::ReadReal(bool single, double& value) {
     if (listLeft_ == 0) {
+        auto parse = [&](std::string_view text) {
+            if (!single) return ParseTextReal(text, value);
+            float f = 0;
+            const bool ok = ParseTextReal(text, f);
+            value = f;
+            return ok;
+        };
+        std::string_view text;
+        if (lex_.TakeTextNumber(text)) {
+            if (!parse(text)) return DXFILEERR_PARSEERROR;
+            ++valuesRead_;
+            return S_OK;
+        }
         Token t;
         HRESULT hr = TakeValueToken(t);
         if (FAILED(hr)) return hr;
         if (t.kind == TokenKind::Number) {
-            bool ok;
-            if (single) {
-                float f = 0;
-                ok = ParseTextReal(t.text, f);
-                value = f;
-            } else {
-                ok = ParseTextReal(t.text, value);
-            }
-            if (!ok) return DXFILEERR_PARSEERROR;
+            if (!parse(t.text)) return DXFILEERR_PARSEERROR;
             ++valuesRead_;
             return S_OK;
         }
@@ -531,7 +609,7 @@ HRESULT ParseFile(const std::uint8_t* data, std::size_t size, TemplateStore& tem
     if (FAILED(hr)) return hr;
     const std::uint8_t* body = data + kHeaderSize;
     std::size_t bodySize = size - kHeaderSize;
-    std::vector<std::uint8_t> expanded;
+    ByteArray expanded;
     if (header.compressed) {
         if (FAILED(hr = ExpandBody(body, bodySize, expanded))) return hr;
         body = expanded.data();

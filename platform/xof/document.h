@@ -11,6 +11,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/win/large_blocks.h"
 #include "platform/xof/templates.h"
 
 namespace qm::xof {
@@ -26,7 +27,7 @@ struct Node {
     std::shared_ptr<const TemplateDef> tmpl;
     std::string name;  // empty: unnamed
     GUID id{};
-    std::vector<std::uint8_t> data;
+    ByteArray data;
     std::vector<std::string> strings;            // what the STRING members' indices refer to
     std::vector<std::uint32_t> memberOffsets;    // start of each top-level member, then the end
     std::vector<ChildEntry> children;

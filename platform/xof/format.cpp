@@ -27,7 +27,7 @@ constexpr std::size_t kWindow = 32768;
 // Inflates one block: in/inSize from just after the "CK" signature; the block must be one whole
 // deflate stream giving exactly `expected` bytes, appended to out. `consumed` tells how much
 // input the stream used.
-HRESULT InflateBlock(z_stream& stream, const std::uint8_t* in, std::size_t inSize, std::vector<std::uint8_t>& out,
+HRESULT InflateBlock(z_stream& stream, const std::uint8_t* in, std::size_t inSize, ByteArray& out,
                      std::size_t expected, std::size_t& consumed) {
     if (inflateReset(&stream) != Z_OK) return DXFILEERR_BADFILE;
     const std::size_t history = std::min(out.size(), kWindow);
@@ -66,7 +66,7 @@ HRESULT ReadHeader(const std::uint8_t* data, std::size_t size, FileHeader& heade
     return S_OK;
 }
 
-HRESULT ExpandBody(const std::uint8_t* data, std::size_t size, std::vector<std::uint8_t>& out) {
+HRESULT ExpandBody(const std::uint8_t* data, std::size_t size, ByteArray& out) {
     out.clear();
     if (size < 4) return DXFILEERR_BADFILE;
     const std::uint32_t total = std::uint32_t(data[0]) | std::uint32_t(data[1]) << 8 | std::uint32_t(data[2]) << 16 |

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/win/win_types.h"
+#include "platform/win/large_blocks.h"
 
 namespace qm::xof {
 
@@ -26,6 +27,6 @@ HRESULT ReadHeader(const std::uint8_t* data, std::size_t size, FileHeader& heade
 // included), then blocks of: 16-bit expanded size, 16-bit compressed size counting the "CK"
 // signature, "CK", raw deflate data whose history is the output of the blocks before it.
 // DXFILEERR_BADFILE for damaged or inconsistent blocks.
-HRESULT ExpandBody(const std::uint8_t* data, std::size_t size, std::vector<std::uint8_t>& out);
+HRESULT ExpandBody(const std::uint8_t* data, std::size_t size, ByteArray& out);
 
 }  // namespace qm::xof

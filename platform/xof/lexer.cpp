@@ -1,6 +1,8 @@
 // lexer.cpp: text and binary tokenisers of X-file bodies.
 #include "platform/xof/lexer.h"
 
+#include <array>
+#include <charconv>
 #include <cstring>
 
 #include "platform/xof/xof.h"
@@ -48,18 +50,25 @@ constexpr FixedToken kFixedTokens[] = {
     {52, TokenKind::Name, "array"},
 };
 
-bool IsSpace(std::uint8_t c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v' || c == 0; }
+// Character classes of text files, looked up per byte.
+enum : std::uint8_t { kSpace = 1, kDelimiter = 2, kDigit = 4, kMayEndWord = 8 };
 
-// Characters that end a word in text files.
-bool IsDelimiter(std::uint8_t c) {
-    switch (c) {
-        case '{': case '}': case '[': case ']': case '(': case ')': case ',': case ';':
-        case '<': case '>': case '"': case '#':
-            return true;
-        default:
-            return IsSpace(c);
-    }
+constexpr std::array<std::uint8_t, 256> MakeCharClasses() {
+    std::array<std::uint8_t, 256> classes{};
+    for (unsigned char c : {' ', '\t', '\r', '\n', '\f', '\v', '\0'}) classes[c] = kSpace | kDelimiter;
+    // Characters that end a word.
+    for (unsigned char c : {'{', '}', '[', ']', '(', ')', ',', ';', '<', '>', '"', '#'}) classes[c] = kDelimiter;
+    for (unsigned char c = '0'; c <= '9'; ++c) classes[c] = kDigit;
+    // A slash ends a word when a second one follows.
+    for (auto& c : classes)
+        if (c & kDelimiter) c |= kMayEndWord;
+    classes['/'] |= kMayEndWord;
+    return classes;
 }
+constexpr std::array<std::uint8_t, 256> kCharClasses = MakeCharClasses();
+
+bool IsSpace(std::uint8_t c) { return (kCharClasses[c] & kSpace) != 0; }
+bool IsDigit(std::uint8_t c) { return (kCharClasses[c] & kDigit) != 0; }
 
 int HexValue(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -164,19 +173,89 @@ HRESULT Lexer::ReadText(Token& token) {
         return S_OK;
     }
     if (c == '>') return DXFILEERR_PARSEERROR;
-    const bool nextIsDigit = end_ - pos_ >= 2 && pos_[1] >= '0' && pos_[1] <= '9';
+    const bool nextIsDigit = end_ - pos_ >= 2 && IsDigit(pos_[1]);
     if (c == '.' && !nextIsDigit) {
         token.kind = TokenKind::Dot;
         ++pos_;
         return S_OK;
     }
+    const bool numeric = StartsNumber();
     const std::uint8_t* start = pos_;
-    while (pos_ < end_ && !IsDelimiter(*pos_) && !(*pos_ == '/' && end_ - pos_ >= 2 && pos_[1] == '/')) ++pos_;
+    SkipWord();
     token.text = std::string_view(reinterpret_cast<const char*>(start), std::size_t(pos_ - start));
-    const bool numeric = (c >= '0' && c <= '9') || ((c == '-' || c == '+' || c == '.') && (nextIsDigit || (end_ - start >= 3 && start[1] == '.' && start[2] >= '0' && start[2] <= '9')));
     token.kind = numeric ? TokenKind::Number : TokenKind::Name;
     return S_OK;
 }
+
+bool Lexer::StartsNumber() const {
+    const std::uint8_t c = *pos_;
+    if (IsDigit(c)) return true;
+    if (c != '-' && c != '+' && c != '.') return false;
+    const std::ptrdiff_t left = end_ - pos_;
+    if (left >= 2 && IsDigit(pos_[1])) return true;
+    // A dot not followed by a digit is punctuation.
+    return c != '.' && left >= 3 && pos_[1] == '.' && IsDigit(pos_[2]);
+}
+
+void Lexer::SkipWord() {
+    for (;;) {
+        while (pos_ < end_ && !(kCharClasses[*pos_] & kMayEndWord)) ++pos_;
+        if (pos_ == end_ || *pos_ != '/' || (end_ - pos_ >= 2 && pos_[1] == '/')) return;
+        ++pos_;
+    }
+}
+
+bool Lexer::SkipToTextNumber() {
+    if (binary_ || peeked_) return false;
+    for (;;) {
+        while (pos_ < end_ && (kCharClasses[*pos_] & kSpace)) ++pos_;
+        if (pos_ == end_) return false;
+        const std::uint8_t c = *pos_;
+        if (c == ',' || c == ';') {
+            ++pos_;
+            continue;
+        }
+        if (c == '#' || (c == '/' && end_ - pos_ >= 2 && pos_[1] == '/')) {
+            while (pos_ < end_ && *pos_ != '\n') ++pos_;
+            continue;
+        }
+        break;
+    }
+    return StartsNumber();
+}
+
+bool Lexer::EndsWord(const std::uint8_t* at) const {
+    if (at == end_) return true;
+    if (!(kCharClasses[*at] & kMayEndWord)) return false;
+    return *at != '/' || (end_ - at >= 2 && at[1] == '/');
+}
+
+bool Lexer::TakeTextNumber(std::string_view& text) {
+    if (!SkipToTextNumber()) return false;
+    const std::uint8_t* start = pos_;
+    SkipWord();
+    text = std::string_view(reinterpret_cast<const char*>(start), std::size_t(pos_ - start));
+    return true;
+}
+
+template <class T>
+bool Lexer::TakeTextNumber(std::string_view& text, T& value, bool& parsed) {
+    if (!SkipToTextNumber()) return false;
+    const std::uint8_t* start = pos_;
+    const char* first = reinterpret_cast<const char*>(start) + (*start == '+' ? 1 : 0);
+    const auto [ptr, ec] = std::from_chars(first, reinterpret_cast<const char*>(end_), value);
+    const std::uint8_t* stop = reinterpret_cast<const std::uint8_t*>(ptr);
+    parsed = ec == std::errc() && EndsWord(stop);
+    if (parsed)
+        pos_ = stop;
+    else
+        SkipWord();
+    text = std::string_view(reinterpret_cast<const char*>(start), std::size_t(pos_ - start));
+    return true;
+}
+
+template bool Lexer::TakeTextNumber<float>(std::string_view&, float&, bool&);
+template bool Lexer::TakeTextNumber<std::int64_t>(std::string_view&, std::int64_t&, bool&);
 
 HRESULT Lexer::ReadBinary(Token& token) {
     if (pos_ == end_) {

@@ -50,13 +50,32 @@ public:
     HRESULT Peek(const Token** token);
     HRESULT Take(Token& token);
 
+    // Text files: skips separators and comments and takes a numeric word if one comes next (true);
+    // otherwise stops before the next token (false), as does any call in binary files or with a
+    // token peeked.
+    bool TakeTextNumber(std::string_view& text);
+    // The same, reading the number as a T (float or std::int64_t, after an optional '+') while
+    // scanning it: `parsed` is true when those characters make up the whole word, and `value` holds
+    // it; otherwise only the word is given.
+    template <class T>
+    bool TakeTextNumber(std::string_view& text, T& value, bool& parsed);
+
     bool Binary() const { return binary_; }
+    // Bytes of input not yet read (a peeked token counts as read).
+    std::size_t Remaining() const { return std::size_t(end_ - pos_); }
     unsigned FloatSize() const { return floatSize_; }
 
 private:
     HRESULT Read(Token& token);
     HRESULT ReadText(Token& token);
     HRESULT ReadBinary(Token& token);
+    // Text: whether the word at the position reads as a number; the end of that word.
+    bool StartsNumber() const;
+    // Skips separators and comments; false at the end of the input or before anything else than a
+    // numeric word.
+    bool SkipToTextNumber();
+    bool EndsWord(const std::uint8_t* at) const;
+    void SkipWord();
 
     const std::uint8_t* pos_;
     const std::uint8_t* end_;

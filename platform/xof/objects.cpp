@@ -1,5 +1,10 @@
 // objects.cpp: the parser, enumerator, data-object and data-reference objects over a parsed
 // document, and DirectXFileCreate.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -194,21 +199,65 @@ HRESULT ReadWholeFile(const char* path, std::vector<std::uint8_t>& bytes) {
     return S_OK;
 }
 
+// The bytes of a regular file, read straight into large-block storage (no clearing, no copy
+// through a stream); anything else is read through a stream.
+class FileImage {
+public:
+    HRESULT Open(const char* path) {
+        const int fd = open(path, O_RDONLY | O_CLOEXEC);
+        if (fd < 0) return ReadWholeFile(path, copy_);
+        struct stat info {};
+        if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+            close(fd);
+            return ReadWholeFile(path, copy_);
+        }
+        if (static_cast<std::uint64_t>(info.st_size) > 0xFFFFFFFFull) {
+            close(fd);
+            return DXFILEERR_BADFILE;
+        }
+        HRESULT hr = S_OK;
+        try {
+            std::uint8_t* to = bytes_.extend(std::size_t(info.st_size));
+            std::size_t done = 0;
+            while (done < std::size_t(info.st_size)) {
+                const ssize_t got = read(fd, to + done, std::size_t(info.st_size) - done);
+                if (got < 0 && errno == EINTR) continue;
+                if (got <= 0) break;
+                done += std::size_t(got);
+            }
+            // A read error, or a file that shrank meanwhile.
+            if (done != std::size_t(info.st_size)) hr = DXFILEERR_BADFILE;
+        } catch (const std::bad_alloc&) {
+            hr = DXFILEERR_BADALLOC;
+        }
+        close(fd);
+        fromStream_ = false;
+        return hr;
+    }
+    const std::uint8_t* Data() const { return fromStream_ ? copy_.data() : bytes_.data(); }
+    std::size_t Size() const { return fromStream_ ? copy_.size() : bytes_.size(); }
+
+private:
+    ByteArray bytes_;
+    std::vector<std::uint8_t> copy_;
+    bool fromStream_ = true;
+};
+
 class FileParserObject final : public RefCounted<FileParserObject, IDirectXFile> {
 public:
     HRESULT CreateEnumObject(LPVOID source, DXFILELOADOPTIONS options, IDirectXFileEnumObject** enumObject) override {
         if (enumObject == nullptr) return DXFILEERR_BADVALUE;
         *enumObject = nullptr;
         if (source == nullptr) return DXFILEERR_BADVALUE;
-        std::vector<std::uint8_t> fileBytes;
+        FileImage file;
         const std::uint8_t* data = nullptr;
         std::size_t size = 0;
         switch (options) {
             case DXFILELOAD_FROMFILE: {
-                HRESULT hr = ReadWholeFile(static_cast<const char*>(source), fileBytes);
+                HRESULT hr = file.Open(static_cast<const char*>(source));
                 if (FAILED(hr)) return hr;
-                data = fileBytes.data();
-                size = fileBytes.size();
+                data = file.Data();
+                size = file.Size();
                 break;
             }
             case DXFILELOAD_FROMMEMORY: {

@@ -1,11 +1,17 @@
 // topology_test.cpp: adjacency from positions and point representatives, point representatives from
-// adjacency, and the in-place and copying optimisations with their remaps and attribute tables.
+// adjacency, and the in-place and copying optimisations with their remaps and attribute tables; the
+// representative, adjacency and sort rules checked against pair-by-pair and face-by-face workings.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
+#include <limits>
+#include <random>
 #include <vector>
 
 #include "library/mesh/mesh.h"
+#include "library/mesh/mesh_topology.h"
 #include "tests/mesh/mesh_test_support.h"
 
 namespace qm {
@@ -157,6 +163,137 @@ TEST_F(MeshTopologyTest, DamagedIndicesAreRefusedWhenVerticesMove) {
     EXPECT_EQ(mesh->GenerateAdjacency(0.0f, adjacency.data()), D3D_OK);
     std::vector<DWORD> reps(9);
     EXPECT_EQ(mesh->PointRepsFromAdjacency(adjacency.data(), reps.data()), D3D_OK);
+}
+
+// The representatives the tolerance rule gives, worked out pair by pair: two vertices meet when x, y
+// and z each differ by at most the tolerance (differences taken as floats; vertices at the same
+// infinite x meet when y and z do), and meeting is transitive; each vertex takes the lowest vertex
+// of its group.
+std::vector<DWORD> RepresentativesByRule(const std::vector<float>& p, float tolerance) {
+    const DWORD n = static_cast<DWORD>(p.size() / 3);
+    std::vector<DWORD> group(n);
+    for (DWORD v = 0; v < n; ++v) group[v] = v;
+    auto near = [&](DWORD a, DWORD b) {
+        const float* u = &p[3 * a];
+        const float* w = &p[3 * b];
+        for (int axis = 0; axis < 3; ++axis)
+            if (u[axis] != u[axis] || w[axis] != w[axis]) return false;
+        const float dx = std::max(u[0], w[0]) - std::min(u[0], w[0]);
+        const bool sameInfinity = std::isinf(u[0]) && u[0] == w[0];
+        return (sameInfinity || dx <= tolerance) && std::fabs(u[1] - w[1]) <= tolerance &&
+               std::fabs(u[2] - w[2]) <= tolerance;
+    };
+    for (bool changed = true; changed;) {
+        changed = false;
+        for (DWORD a = 0; a < n; ++a)
+            for (DWORD b = 0; b < n; ++b)
+                if (group[a] != group[b] && near(a, b)) {
+                    const DWORD low = std::min(group[a], group[b]), high = std::max(group[a], group[b]);
+                    for (DWORD& g : group)
+                        if (g == high) g = low;
+                    changed = true;
+                }
+    }
+    return group;
+}
+
+TEST(MeshTopologyRules, PointRepresentativesFollowTheToleranceRule) {
+    const float inf = std::numeric_limits<float>::infinity();
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float values[] = {0.0f, -0.0f, 1.0f, 1.0f + 1e-7f, 0.25f, 0.2505f, 0.251f, 3e38f, -3e38f, inf, -inf, nan,
+                            1e-40f, 2e-3f};
+    std::mt19937 random(5);
+    for (int round = 0; round < 300; ++round) {
+        const DWORD n = 1 + random() % 40;
+        std::vector<float> p(3 * n);
+        for (float& c : p) c = values[random() % std::size(values)];
+        // Some exact copies, so that groups of equal positions occur at any tolerance.
+        for (DWORD v = 1; v < n; ++v)
+            if (random() % 3 == 0) std::copy_n(&p[3 * (random() % v)], 3, &p[3 * v]);
+        for (float tolerance : {0.0f, 1e-6f, 6e-4f, 0.3f, 2.0f, inf}) {
+            ASSERT_EQ(PointRepsFromPositions(p, n, tolerance), RepresentativesByRule(p, tolerance))
+                << "round " << round << " tolerance " << tolerance;
+        }
+    }
+    // A grid whose columns share x exactly, as a lathed model's rings do.
+    std::vector<float> grid;
+    for (int i = 0; i < 30; ++i)
+        for (int j = 0; j < 30; ++j) grid.insert(grid.end(), {float(j % 10), float(i) * 0.5f, 0.0f});
+    for (float tolerance : {0.0f, 0.4f, 0.6f}) {
+        EXPECT_EQ(PointRepsFromPositions(grid, 900, tolerance), RepresentativesByRule(grid, tolerance));
+    }
+}
+
+// Adjacency by the rule, face by face: each edge (a, b) takes the earliest earlier edge (b, a) of
+// another face that is still without a neighbour, else waits for a later one.
+std::vector<DWORD> AdjacencyByRule(const std::vector<DWORD>& indices, const std::vector<DWORD>& reps) {
+    auto rep = [&](DWORD v) { return v < reps.size() ? reps[v] : v; };
+    const std::size_t faces = indices.size() / 3;
+    std::vector<DWORD> adjacency(3 * faces, kNoNeighbour);
+    std::vector<bool> waiting(3 * faces, false);
+    for (std::size_t e = 0; e < 3 * faces; ++e) {
+        const DWORD a = rep(indices[e]), b = rep(indices[e % 3 == 2 ? e - 2 : e + 1]);
+        if (a == b) continue;
+        bool paired = false;
+        for (std::size_t o = 0; o < e && !paired; ++o) {
+            if (!waiting[o] || o / 3 == e / 3) continue;
+            if (rep(indices[o]) == b && rep(indices[o % 3 == 2 ? o - 2 : o + 1]) == a) {
+                adjacency[e] = static_cast<DWORD>(o / 3);
+                adjacency[o] = static_cast<DWORD>(e / 3);
+                waiting[o] = false;
+                paired = true;
+            }
+        }
+        if (!paired) waiting[e] = true;
+    }
+    return adjacency;
+}
+
+TEST(MeshTopologyRules, AdjacencyFollowsTheEarliestFreeFaceRule) {
+    std::mt19937 random(9);
+    for (int round = 0; round < 400; ++round) {
+        const DWORD vertices = 2 + random() % 12;
+        const DWORD faces = random() % 30;
+        // Few vertices make shared, repeated and degenerate edges likely; some indices lie past the
+        // vertex count, and some rounds give representatives far beyond it.
+        std::vector<DWORD> indices(3 * faces);
+        for (DWORD& i : indices) i = random() % 10 == 0 ? vertices + random() % 3 : random() % vertices;
+        std::vector<DWORD> reps(vertices);
+        for (DWORD v = 0; v < vertices; ++v) reps[v] = random() % 3 == 0 ? random() % (v + 1) : v;
+        if (round % 4 == 0)
+            for (DWORD& r : reps) r = random() % 2 ? 0xFFFFFF00u + random() % 4 : r;
+        std::vector<DWORD> adjacency(3 * faces);
+        AdjacencyFromPointReps(indices, vertices, reps.data(), adjacency.data());
+        ASSERT_EQ(adjacency, AdjacencyByRule(indices, reps)) << "round " << round;
+        AdjacencyFromPointReps(indices, vertices, nullptr, adjacency.data());
+        ASSERT_EQ(adjacency, AdjacencyByRule(indices, {})) << "round " << round;
+    }
+}
+
+TEST(MeshTopologyRules, AttributeSortKeepsFaceOrderWithinEachId) {
+    std::mt19937 random(3);
+    // Few ids take the counting path, many the merge sort; both must give the stable order.
+    for (DWORD idRange : {3u, 50u, 1000u}) {
+        const std::size_t faces = 600;
+        std::vector<DWORD> indices(3 * faces), attributes(faces);
+        for (std::size_t f = 0; f < faces; ++f) {
+            attributes[f] = random() % idRange * 7;
+            for (int c = 0; c < 3; ++c) indices[3 * f + c] = static_cast<DWORD>(random() % 100);
+        }
+        OptimizationPlan plan;
+        ASSERT_TRUE(PlanOptimization(kOptimizeAttrSort | kOptimizeIgnoreVerts, indices, attributes, 100, &plan));
+        ASSERT_EQ(plan.faceRemap.size(), faces);
+        for (std::size_t f = 1; f < faces; ++f) {
+            const DWORD before = plan.faceRemap[f - 1], after = plan.faceRemap[f];
+            ASSERT_TRUE(attributes[before] < attributes[after] ||
+                        (attributes[before] == attributes[after] && before < after))
+                << "ids up to " << idRange << ", position " << f;
+        }
+        std::vector<DWORD> seen(plan.faceRemap.begin(), plan.faceRemap.end());
+        std::sort(seen.begin(), seen.end());
+        for (std::size_t f = 0; f < faces; ++f) ASSERT_EQ(seen[f], f);
+        for (std::size_t f = 0; f < faces; ++f) EXPECT_EQ(plan.attributes[f], attributes[plan.faceRemap[f]]);
+    }
 }
 
 }  // namespace

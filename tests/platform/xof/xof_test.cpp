@@ -416,6 +416,82 @@ TEST(XofText, ExporterLeniency) {
     EXPECT_EQ(Open("xof 0303txt 0032\n" + templates + "L { 1; x;2;3;; 7; }", c), DXFILEERR_PARSEERROR);
 }
 
+TEST(XofText, NumbersEndWhereTheirWordEnds) {
+    const std::string templates =
+        "template V { <00000000-0000-0000-0000-0000000000E3> FLOAT x; FLOAT y; FLOAT z; }\n"
+        "template L { <00000000-0000-0000-0000-0000000000E4> DWORD n; array V v[n]; array DWORD i[n]; }\n";
+    auto open = [&](const std::string& body, ComPtr<IDirectXFileEnumObject>& e) {
+        return Open("xof 0303txt 0032\n" + templates + body, e);
+    };
+    // Numbers ended by separators, spaces, comments of both kinds and the closing brace; a leading
+    // '+', a bare fraction, an exponent, and an integral fraction for a DWORD.
+    ComPtr<IDirectXFileEnumObject> e;
+    ASSERT_EQ(open("L { 2; +1//c\n-.5#c\n2e1, 4.;5;6;; 3.000,4294967295}", e), S_OK);
+    ComPtr<IDirectXFileData> list;
+    ASSERT_EQ(e->GetNextDataObject(list.ReleaseAndGetAddressOf()), S_OK);
+    const std::vector<std::uint8_t> v = DataOf(list.Get(), "v");
+    ASSERT_EQ(v.size(), 24u);
+    const float expected[] = {1.0f, -0.5f, 20.0f, 4.0f, 5.0f, 6.0f};
+    for (int k = 0; k < 6; ++k) EXPECT_EQ(F32(v, 4 * k), expected[k]) << k;
+    const std::vector<std::uint8_t> i = DataOf(list.Get(), "i");
+    ASSERT_EQ(i.size(), 8u);
+    EXPECT_EQ(U32(i, 0), 3u);
+    EXPECT_EQ(U32(i, 4), 4294967295u);
+
+    // Words that only begin like numbers, a dot that is punctuation, and values out of range.
+    EXPECT_EQ(open("L { 1; 1.5.3;2;3;; 7; }", e), DXFILEERR_PARSEERROR);
+    EXPECT_EQ(open("L { 1; 1/2;2;3;; 7; }", e), DXFILEERR_PARSEERROR);
+    EXPECT_EQ(open("L { 1; 1e;2;3;; 7; }", e), DXFILEERR_PARSEERROR);
+    EXPECT_EQ(open("L { 1; ..5;2;3;; 7; }", e), DXFILEERR_PARSEERROR);
+    EXPECT_EQ(open("L { 1; 1e999;2;3;; 7; }", e), DXFILEERR_PARSEERROR);
+    EXPECT_EQ(open("L { 1; 1;2;3;; 4294967296; }", e), DXFILEERR_BADVALUE);
+    EXPECT_EQ(open("L { 1; 1;2;3;; 7.5; }", e), DXFILEERR_PARSEERROR);
+    EXPECT_EQ(open("L { 2; 1;2;3;; 7; }", e), DXFILEERR_PARSEERROR);  // too few values
+}
+
+TEST(XofLayout, LargeArraysKeepEveryValue) {
+    // Over a megabyte of object data, in both encodings, with vectors given as one binary list or as
+    // lists broken at odd places.
+    const std::string templates =
+        "template V { <00000000-0000-0000-0000-0000000000E5> FLOAT x; FLOAT y; FLOAT z; }\n"
+        "template L { <00000000-0000-0000-0000-0000000000E6> DWORD n; array V v[n]; }\n";
+    const std::uint32_t count = 120000;
+    auto value = [](std::uint32_t k) { return float(k % 1000) * 0.25f - float(k / 1000); };
+    std::string text = "xof 0303txt 0032\n" + templates + "L { " + std::to_string(count) + ";\n";
+    for (std::uint32_t k = 0; k < 3 * count; ++k) text += std::to_string(value(k)) + (k % 3 == 2 ? ";,\n" : ";");
+    text += "; }\n";
+
+    BinaryWriter bin;
+    bin.bytes = "xof 0303bin 0032";
+    const std::string header = "xof 0303txt 0032\n" + templates;
+    ComPtr<IDirectXFile> parser;
+    ASSERT_EQ(DirectXFileCreate(parser.ReleaseAndGetAddressOf()), S_OK);
+    ASSERT_EQ(parser->RegisterTemplates(const_cast<char*>(header.data()), DWORD(header.size())), S_OK);
+    bin.Name("L");
+    bin.Token(kOBrace);
+    bin.IntegerList({count});
+    std::vector<double> values;
+    for (std::uint32_t k = 0; k < 3 * count; ++k) {
+        values.push_back(value(k));
+        if (values.size() == 7 || k + 1 == 3 * count) {
+            bin.FloatList(values);
+            values.clear();
+        }
+    }
+    bin.Token(kCBrace);
+
+    for (const std::string* file : {&text, &bin.bytes}) {
+        ComPtr<IDirectXFileEnumObject> e;
+        DXFILELOADMEMORY memory{const_cast<char*>(file->data()), DWORD(file->size())};
+        ASSERT_EQ(parser->CreateEnumObject(&memory, DXFILELOAD_FROMMEMORY, e.ReleaseAndGetAddressOf()), S_OK);
+        ComPtr<IDirectXFileData> list;
+        ASSERT_EQ(e->GetNextDataObject(list.ReleaseAndGetAddressOf()), S_OK);
+        const std::vector<std::uint8_t> v = DataOf(list.Get(), "v");
+        ASSERT_EQ(v.size(), 12u * count);
+        for (std::uint32_t k = 0; k < 3 * count; ++k) ASSERT_EQ(F32(v, 4 * k), value(k)) << k;
+    }
+}
+
 TEST(XofFiles, LoadOptionsAndHeaders) {
     ComPtr<IDirectXFile> parser;
     ASSERT_EQ(DirectXFileCreate(parser.ReleaseAndGetAddressOf()), S_OK);

@@ -1,0 +1,130 @@
+// large_blocks.h: huge-page mappings, and an allocator for big arrays (parsed X-file data, a model's
+// vertex and face records, adjacency and sort tables) that backs blocks of 256 KiB and more with
+// them, so that filling them costs one page fault per 2 MB instead of one per 4 KB; smaller blocks
+// come from the heap. A block takes whole huge pages, so up to 2 MB more than it asks for while it
+// lives; the arrays it serves live only while a model loads, or as long as the model's own buffers.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <utility>
+
+namespace qm {
+
+// Blocks of at least kLargeBlockBytes are mapped in whole huge pages. Builds with the address or
+// memory sanitizer keep every block on the heap, where the sanitizer watches its bounds.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kLargeBlocksOnHeap = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(memory_sanitizer)
+constexpr bool kLargeBlocksOnHeap = true;
+#else
+constexpr bool kLargeBlocksOnHeap = false;
+#endif
+#else
+constexpr bool kLargeBlocksOnHeap = false;
+#endif
+constexpr std::size_t kLargeBlockBytes = std::size_t{256} << 10;
+
+// A fresh zeroed mapping of at least `bytes` bytes, aligned to and marked for huge pages; null when
+// the system refuses it. Released with UnmapLargeBlock and the same size.
+void* MapLargeBlock(std::size_t bytes) noexcept;
+void UnmapLargeBlock(void* block, std::size_t bytes) noexcept;
+
+template <class T>
+struct LargeBlockAllocator {
+    using value_type = T;
+
+    LargeBlockAllocator() noexcept = default;
+    template <class U>
+    LargeBlockAllocator(const LargeBlockAllocator<U>&) noexcept {}
+
+    T* allocate(std::size_t count) {
+        if (count > static_cast<std::size_t>(-1) / sizeof(T)) throw std::bad_array_new_length();
+        if (kLargeBlocksOnHeap || count * sizeof(T) < kLargeBlockBytes) return std::allocator<T>().allocate(count);
+        void* block = MapLargeBlock(count * sizeof(T));
+        if (block == nullptr) throw std::bad_alloc();
+        return static_cast<T*>(block);
+    }
+    void deallocate(T* block, std::size_t count) noexcept {
+        if (kLargeBlocksOnHeap || count * sizeof(T) < kLargeBlockBytes) {
+            std::allocator<T>().deallocate(block, count);
+            return;
+        }
+        UnmapLargeBlock(block, count * sizeof(T));
+    }
+
+    template <class U>
+    bool operator==(const LargeBlockAllocator<U>&) const noexcept {
+        return true;
+    }
+};
+
+// A growable byte array in such storage that moves and clears its bytes in bulk (a vector with a
+// custom allocator would copy and zero them one by one).
+class ByteArray {
+public:
+    ByteArray() = default;
+    ByteArray(const ByteArray&) = delete;
+    ByteArray& operator=(const ByteArray&) = delete;
+    ByteArray(ByteArray&& other) noexcept { Swap(other); }
+    ByteArray& operator=(ByteArray&& other) noexcept {
+        ByteArray(std::move(other)).Swap(*this);
+        return *this;
+    }
+    ~ByteArray() {
+        if (bytes_ != nullptr) LargeBlockAllocator<std::uint8_t>().deallocate(bytes_, capacity_);
+    }
+
+    std::uint8_t* data() { return bytes_; }
+    const std::uint8_t* data() const { return bytes_; }
+    std::size_t size() const { return size_; }
+    std::size_t capacity() const { return capacity_; }
+    bool empty() const { return size_ == 0; }
+    void clear() { size_ = 0; }
+
+    void reserve(std::size_t capacity) {
+        if (capacity <= capacity_) return;
+        std::uint8_t* bigger = LargeBlockAllocator<std::uint8_t>().allocate(capacity);
+        if (size_ > 0) std::memcpy(bigger, bytes_, size_);
+        if (bytes_ != nullptr) LargeBlockAllocator<std::uint8_t>().deallocate(bytes_, capacity_);
+        bytes_ = bigger;
+        capacity_ = capacity;
+    }
+    // New bytes are zero; growth at least doubles the capacity.
+    void resize(std::size_t size) {
+        Grow(size);
+        if (size > size_) std::memset(bytes_ + size_, 0, size - size_);
+        size_ = size;
+    }
+    // Adds `count` bytes for the caller to fill and returns where they start.
+    std::uint8_t* extend(std::size_t count) {
+        Grow(size_ + count);
+        size_ += count;
+        return bytes_ + (size_ - count);
+    }
+    void append(const void* bytes, std::size_t count) {
+        Grow(size_ + count);
+        if (count > 0) std::memcpy(bytes_ + size_, bytes, count);
+        size_ += count;
+    }
+
+private:
+    void Grow(std::size_t size) {
+        if (size > capacity_) reserve(size > 2 * capacity_ ? size : 2 * capacity_);
+    }
+    void Swap(ByteArray& other) noexcept {
+        std::swap(bytes_, other.bytes_);
+        std::swap(size_, other.size_);
+        std::swap(capacity_, other.capacity_);
+    }
+
+    std::uint8_t* bytes_ = nullptr;
+    std::size_t size_ = 0;
+    std::size_t capacity_ = 0;
+};
+
+}  // namespace qm
