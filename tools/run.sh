@@ -58,8 +58,9 @@ case "$mode" in
     done
     ;;
   fuzz)
-    CC=clang CXX=clang++ build "$root/build-fuzz" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQM_BUILD_FUZZ=ON \
-      -DQM_BUILD_TESTS=OFF -DQM_BUILD_BENCH=OFF -DQM_BUILD_HOST=OFF
+    CC=clang CXX=clang++ cmake -S "$root" -B "$root/build-fuzz" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+      -DQM_BUILD_FUZZ=ON -DQM_BUILD_TESTS=OFF -DQM_BUILD_BENCH=OFF -DQM_BUILD_HOST=OFF >/dev/null
+    cmake --build "$root/build-fuzz" -j "$jobs" --target fuzz_targets
     seconds="${QM_FUZZ_SECONDS:-20}"
     for target in "$root"/build-fuzz/fuzz/*_fuzz; do
       [ -x "$target" ] || continue
