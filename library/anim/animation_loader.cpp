@@ -11,24 +11,12 @@
 #include <vector>
 
 #include "library/math/math.h"
+#include "platform/xof/object_name.h"
 
 namespace qm {
 namespace {
 
-// Reads an object's name; a length of 0 leaves *name empty.
-HRESULT ReadObjectName(IDirectXFileObject* object, std::optional<std::string>* name) {
-    name->reset();
-    DWORD length = 0;
-    HRESULT hr = object->GetName(nullptr, &length);
-    if (FAILED(hr)) return hr;
-    if (length == 0) return S_OK;
-    std::string buffer(length, '\0');
-    hr = object->GetName(buffer.data(), &length);
-    if (FAILED(hr)) return hr;
-    buffer.resize(std::strlen(buffer.c_str()));
-    *name = std::move(buffer);
-    return S_OK;
-}
+using xof::ReadObjectName;
 
 // The type of a child that is a data object, or nothing for references and binary objects.
 std::optional<GUID> DataType(IDirectXFileData* data) {

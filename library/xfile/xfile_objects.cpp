@@ -2,22 +2,17 @@
 #include "library/xfile/xfile_objects.h"
 
 #include <new>
+#include <optional>
+
+#include "platform/xof/object_name.h"
 
 namespace qm {
 
 HRESULT ReadObjectName(IDirectXFileObject* object, std::string* name) {
-    name->clear();
-    DWORD length = 0;
-    HRESULT hr = object->GetName(nullptr, &length);
-    if (FAILED(hr)) return hr;
-    if (length == 0) return S_OK;
-    std::string buffer(length, '\0');
-    hr = object->GetName(buffer.data(), &length);
-    if (FAILED(hr)) return hr;
-    // The length counts the terminating zero; the text ends at the first zero in any case.
-    buffer.resize(std::strlen(buffer.c_str()));
-    *name = std::move(buffer);
-    return S_OK;
+    std::optional<std::string> read;
+    const HRESULT hr = xof::ReadObjectName(object, &read);
+    *name = read.value_or(std::string());
+    return hr;
 }
 
 bool HasTemplate(IDirectXFileData* object, const GUID& type) {
