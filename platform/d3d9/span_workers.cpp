@@ -41,6 +41,8 @@ void SpanWorkers::Begin(SpanFn span, void* context, int varyingCount) {
     context_ = context;
     varyingCount_ = varyingCount;
     haveSetup_ = false;
+    publishedThisDraw_ = false;
+    pixels_ = 0;
     Batch& batch = batches_[filling_ % kBatches];
     batch.span = span;
     batch.context = context;
@@ -68,6 +70,7 @@ void SpanWorkers::Record(void* self, const PrimitiveSetup& setup, int y, int x0,
         w.haveSetup_ = true;
     }
     batch->spans.push_back(SpanRecord{static_cast<std::uint32_t>(batch->setups.size() - 1), y, x0, x1});
+    w.pixels_ += x1 - x0;
 }
 
 void SpanWorkers::WaitForSlot(std::size_t slot) {
@@ -83,6 +86,7 @@ void SpanWorkers::Publish() {
         full.finished = 0;
         publishedCount_ = filling_ + 1;
     }
+    publishedThisDraw_ = true;
     published_.notify_all();
     ++filling_;
     // The next batch may still be in the workers' hands from an earlier round.
@@ -98,6 +102,19 @@ void SpanWorkers::Publish() {
 }
 
 void SpanWorkers::Finish() {
+    if (!publishedThisDraw_ && pixels_ <= kInlinePixels) {
+        // Every earlier batch was drawn before the last Finish returned, and this draw's spans are
+        // all in the filling batch: drawn here in recorded order, each pixel still sees the draws
+        // in order. The batch stays the filling one, emptied.
+        Batch& batch = batches_[filling_ % kBatches];
+        for (const SpanRecord& record : batch.spans) {
+            batch.span(batch.context, batch.setups[record.setup], record.y, record.x0, record.x1);
+        }
+        batch.setups.clear();
+        batch.spans.clear();
+        haveSetup_ = false;
+        return;
+    }
     Publish();
     for (std::size_t slot = 0; slot < kBatches; ++slot) WaitForSlot(slot);
 }

@@ -55,9 +55,12 @@ inline std::uint32_t AddArgb(std::uint32_t a, std::uint32_t b, std::uint32_t mas
     return out;
 }
 
-// src * alpha + dst * (1 - alpha), alpha being src's, for all four channels.
+// src * alpha + dst * (1 - alpha), alpha being src's, for all four channels. Fully transparent and
+// fully opaque sources (most pixels of a glyph or a sprite) give dst and src exactly.
 inline std::uint32_t BlendArgb(std::uint32_t src, std::uint32_t dst) {
     std::uint32_t a = src >> 24, b = 255u - a;
+    if (a == 0) return dst;
+    if (a == 255) return src;
     std::uint32_t rb = Divide255Pair((src & 0x00FF00FFu) * a + (dst & 0x00FF00FFu) * b);
     std::uint32_t ag = Divide255Pair(((src >> 8) & 0x00FF00FFu) * a + ((dst >> 8) & 0x00FF00FFu) * b);
     return rb | ag << 8;
@@ -83,10 +86,81 @@ bool FixedCoordinates(double start, double step, int count, std::int32_t size, b
     return true;
 }
 
+// The pixels [x0, x1) of row y for a textured span under one w: depth test, the colour
+// colourAt(k, texelAt(k)) of the span's k-th pixel, and the merge. The texel and colour functions are
+// chosen per span, so the loop itself holds no decision about state.
+template <MergeKind kMerge, DepthKind kDepth, class TexelAt, class ColourAt>
+[[gnu::always_inline]] inline void AffineLoop(const SpanContext& c, const FastTargets& targets, int y, int x0, int x1,
+                                              float zStart, float zStep, TexelAt texelAt, ColourAt colourAt) {
+    auto* colourRow = reinterpret_cast<std::uint32_t*>(targets.colour + static_cast<std::size_t>(y) * targets.colourPitch);
+    auto* depthRow = kDepth == DepthKind::kD16
+                         ? reinterpret_cast<std::uint16_t*>(targets.depth + static_cast<std::size_t>(y) * targets.depthPitch)
+                         : nullptr;
+    const std::uint32_t alphaOr = targets.alphaOr;
+    for (int x = x0; x < x1; ++x) {
+        const int k = x - x0;
+        if constexpr (kDepth == DepthKind::kD16) {
+            std::uint32_t depth = QuantiseDepth16(zStart + static_cast<float>(k) * zStep);
+            if (!Compare(targets.depthFunc, depth, depthRow[x])) continue;
+            if (targets.depthWrite) depthRow[x] = static_cast<std::uint16_t>(depth);
+        } else if constexpr (kDepth == DepthKind::kGeneral) {
+            std::uint32_t depth = c.merger->QuantiseDepth(zStart + static_cast<float>(k) * zStep);
+            if (!c.merger->DepthPasses(x, y, depth)) continue;
+            c.merger->WriteDepth(x, y, depth);
+        }
+        std::uint32_t out = colourAt(k, texelAt(k));
+        if constexpr (kMerge == MergeKind::kAlphaBlend) {
+            out = BlendArgb(out, colourRow[x] | alphaOr);
+        } else if constexpr (kMerge == MergeKind::kAdd) {
+            out = AddArgb(out, colourRow[x] | alphaOr, 0xFFFFFFFFu);
+        }
+        colourRow[x] = out | alphaOr;
+    }
+}
+
+// The loop for one way of reading texels, with the colour computation chosen for the span: the texel
+// alone (a constant diffuse that is all ones in the channels it reads), the texel modulated by a
+// constant diffuse, or by a diffuse (and specular) that changes along the span.
+template <MergeKind kMerge, DepthKind kDepth, class TexelAt>
+[[gnu::always_inline]] inline void AffineColours(const SpanContext& c, const FastTargets& targets, int y, int x0, int x1,
+                                                 float zStart, float zStep, const float* start, const float* step,
+                                                 std::uint32_t diffuseOnes, std::uint32_t texelOnes, TexelAt texelAt) {
+    const Float4 diffuseStart = Load4(start + kDiffuseSlot), diffuseStep = Load4(step + kDiffuseSlot);
+    const bool constantDiffuse = Lane(diffuseStep, 0) == 0.0f && Lane(diffuseStep, 1) == 0.0f &&
+                                 Lane(diffuseStep, 2) == 0.0f && Lane(diffuseStep, 3) == 0.0f;
+    const bool specular = c.pixels->Fast().specularAdd;
+    if (constantDiffuse && !specular) {
+        const std::uint32_t diffuse = PackArgb(Saturate4(diffuseStart)) | diffuseOnes;
+        if (diffuse == 0xFFFFFFFFu) {
+            // Modulating by one in every channel gives the texel exactly (x * 255 / 255 rounds to x).
+            AffineLoop<kMerge, kDepth>(c, targets, y, x0, x1, zStart, zStep, texelAt,
+                                       [&](int, std::uint32_t texel) { return texel | texelOnes; });
+        } else {
+            AffineLoop<kMerge, kDepth>(c, targets, y, x0, x1, zStart, zStep, texelAt, [&](int, std::uint32_t texel) {
+                return ModulateArgb(diffuse, texel | texelOnes);
+            });
+        }
+        return;
+    }
+    auto modulated = [&](int k, std::uint32_t texel) {
+        return ModulateArgb(PackArgb(Saturate4(diffuseStart + Splat4(static_cast<float>(k)) * diffuseStep)) | diffuseOnes,
+                            texel | texelOnes);
+    };
+    if (!specular) {
+        AffineLoop<kMerge, kDepth>(c, targets, y, x0, x1, zStart, zStep, texelAt, modulated);
+        return;
+    }
+    const Float4 specularStart = Load4(start + kSpecularSlot), specularStep = Load4(step + kSpecularSlot);
+    AffineLoop<kMerge, kDepth>(c, targets, y, x0, x1, zStart, zStep, texelAt, [&](int k, std::uint32_t texel) {
+        const Float4 added = Saturate4(specularStart + Splat4(static_cast<float>(k)) * specularStep);
+        return AddArgb(modulated(k, texel), PackArgb(added), 0x00FFFFFFu);
+    });
+}
+
 // Textured spans under one w (pre-transformed or orthographic primitives), texels read directly:
-// coordinates step in fixed point and a diffuse colour that does not change along the span is
-// packed once. start and step are already divided by w. False, drawing nothing, when the
-// coordinates are out of the fixed-point range (the caller then draws pixel by pixel).
+// coordinates step in fixed point. start and step are already divided by w. False, drawing
+// nothing, when the coordinates are out of the fixed-point range (the caller then draws pixel by
+// pixel).
 template <MergeKind kMerge, DepthKind kDepth>
 bool DrawAffineSpan(const SpanContext& c, const PrimitiveSetup& s, int y, int x0, int x1, float fx, float fy,
                     const float* start, const float* step, std::uint32_t diffuseOnes, std::uint32_t texelOnes) {
@@ -100,42 +174,31 @@ bool DrawAffineSpan(const SpanContext& c, const PrimitiveSetup& s, int y, int x0
         return false;
     }
     const float zStart = s.z.c + s.z.dx * fx + s.z.dy * fy;
-    const Float4 diffuseStart = Load4(start + kDiffuseSlot), diffuseStep = Load4(step + kDiffuseSlot);
-    const bool constantDiffuse = Lane(diffuseStep, 0) == 0.0f && Lane(diffuseStep, 1) == 0.0f &&
-                                 Lane(diffuseStep, 2) == 0.0f && Lane(diffuseStep, 3) == 0.0f;
-    const std::uint32_t spanDiffuse = PackArgb(Saturate4(diffuseStart)) | diffuseOnes;
-    const bool specular = fast.specularAdd;
-    auto* colourRow = reinterpret_cast<std::uint32_t*>(targets.colour + static_cast<std::size_t>(y) * targets.colourPitch);
-    auto* depthRow = kDepth == DepthKind::kD16
-                         ? reinterpret_cast<std::uint16_t*>(targets.depth + static_cast<std::size_t>(y) * targets.depthPitch)
-                         : nullptr;
-    for (int x = x0; x < x1; ++x, fu += du, fv += dv) {
-        const auto k = static_cast<float>(x - x0);
-        if constexpr (kDepth == DepthKind::kD16) {
-            std::uint32_t depth = QuantiseDepth16(zStart + k * s.z.dx);
-            if (!Compare(targets.depthFunc, depth, depthRow[x])) continue;
-            if (targets.depthWrite) depthRow[x] = static_cast<std::uint16_t>(depth);
-        } else if constexpr (kDepth == DepthKind::kGeneral) {
-            std::uint32_t depth = c.merger->QuantiseDepth(zStart + k * s.z.dx);
-            if (!c.merger->DepthPasses(x, y, depth)) continue;
-            c.merger->WriteDepth(x, y, depth);
+    // Texels one to one on the pixels (a sprite drawn at its size, on pixel centres): one texel
+    // column on per pixel along a single row, and no weight on the neighbours: nearest filtering, or
+    // bilinear weights whose 8-bit fractions are both zero, where the blend gives the texel itself
+    // exactly. The texels are then read straight from the row.
+    constexpr std::int64_t kOneTexel = std::int64_t{1} << 32;
+    const bool aligned = du == kOneTexel && dv == 0 && (!t.linear || (((fu >> 24) & 255) == 0 && ((fv >> 24) & 255) == 0));
+    if (aligned) {
+        const auto first = static_cast<std::int32_t>(fu >> 32);
+        const std::uint32_t* row = t.texels + direct::Address(t, static_cast<std::int32_t>(fv >> 32), t.height, t.maskY) * t.rowStride;
+        const std::uint32_t alphaOr = t.alphaOr;
+        if (first >= 0 && first + (x1 - x0) <= t.width) {
+            const std::uint32_t* texels = row + first;
+            AffineColours<kMerge, kDepth>(c, targets, y, x0, x1, zStart, s.z.dx, start, step, diffuseOnes, texelOnes,
+                                          [=](int k) { return texels[k] | alphaOr; });
+        } else {
+            AffineColours<kMerge, kDepth>(c, targets, y, x0, x1, zStart, s.z.dx, start, step, diffuseOnes, texelOnes,
+                                          [&](int k) { return row[direct::Address(t, first + k, t.width, t.maskX)] | alphaOr; });
         }
-        const std::uint32_t texel = SampleDirectAt(t, static_cast<std::int32_t>(fu >> 32), static_cast<std::uint32_t>(fu >> 24) & 255u,
-                                                   static_cast<std::int32_t>(fv >> 32), static_cast<std::uint32_t>(fv >> 24) & 255u);
-        const std::uint32_t diffuse =
-            constantDiffuse ? spanDiffuse : PackArgb(Saturate4(diffuseStart + Splat4(k) * diffuseStep)) | diffuseOnes;
-        std::uint32_t out = ModulateArgb(diffuse, texel | texelOnes);
-        if (specular) {
-            out = AddArgb(out, PackArgb(Saturate4(Load4(start + kSpecularSlot) + Splat4(k) * Load4(step + kSpecularSlot))),
-                          0x00FFFFFFu);
-        }
-        if constexpr (kMerge == MergeKind::kAlphaBlend) {
-            out = BlendArgb(out, colourRow[x] | targets.alphaOr);
-        } else if constexpr (kMerge == MergeKind::kAdd) {
-            out = AddArgb(out, colourRow[x] | targets.alphaOr, 0xFFFFFFFFu);
-        }
-        colourRow[x] = out | targets.alphaOr;
+        return true;
     }
+    AffineColours<kMerge, kDepth>(c, targets, y, x0, x1, zStart, s.z.dx, start, step, diffuseOnes, texelOnes, [&](int k) {
+        const std::int64_t pu = fu + k * du, pv = fv + k * dv;
+        return SampleDirectAt(t, static_cast<std::int32_t>(pu >> 32), static_cast<std::uint32_t>(pu >> 24) & 255u,
+                              static_cast<std::int32_t>(pv >> 32), static_cast<std::uint32_t>(pv >> 24) & 255u);
+    });
     return true;
 }
 
@@ -156,12 +219,17 @@ void DrawSpan(void* context, const PrimitiveSetup& s, int y, int x0, int x1) {
     const int coordSlot = kTextured ? fast.coordSlot : kTexCoordSlot;
     const int generalCount = kShade == ShadeKind::kGeneral ? c.varyingCount : 0;
     const bool specular = kShade != ShadeKind::kGeneral && fast.specularAdd;
+    // With one 1/w over the whole primitive (pre-transformed or orthographic), the division by it
+    // folds into the span's start and step (multiplying by one leaves the others unchanged).
+    const bool constantW = s.invW.dx == 0.0f && s.invW.dy == 0.0f;
+    const float spanW = 1.0f / wStart;
+    const float fold = constantW ? spanW : 1.0f;
     float start[kMaxVaryings];
     float step[kMaxVaryings];
     auto setUp = [&](int i) {
         const Plane& p = s.varyings[static_cast<std::size_t>(i)];
-        start[i] = p.c + p.dx * fx + p.dy * fy;
-        step[i] = p.dx;
+        start[i] = (p.c + p.dx * fx + p.dy * fy) * fold;
+        step[i] = p.dx * fold;
     };
     if constexpr (kShade == ShadeKind::kGeneral) {
         for (int i = 0; i < generalCount; ++i) setUp(i);
@@ -172,16 +240,6 @@ void DrawSpan(void* context, const PrimitiveSetup& s, int y, int x0, int x1) {
         }
         if constexpr (kTextured) {
             for (int i = 0; i < 3; ++i) setUp(coordSlot + i);
-        }
-    }
-    // With one 1/w over the whole primitive (pre-transformed or orthographic), the division by it
-    // folds into the span's start and step.
-    const bool constantW = s.invW.dx == 0.0f && s.invW.dy == 0.0f;
-    const float spanW = 1.0f / wStart;
-    if (constantW) {
-        for (int i = 0; i < kMaxVaryings; ++i) {
-            start[i] *= spanW;
-            step[i] *= spanW;
         }
     }
     // Per-lane weights of the diffuse value and the texel (colour in lanes 0-2, alpha in lane 3).

@@ -1,6 +1,7 @@
 // raster_test_support.h: a small drawing harness for the pipeline tests: a device on a host window
 // of a chosen size, vertex records for the usual formats, drawing from caller memory inside a scene,
-// and reading the back buffer and depth buffer back through LockRect.
+// reading the back buffer and depth buffer back through LockRect, and the device thread count of a
+// test.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -8,6 +9,8 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
+#include <string>
 #include <vector>
 
 #include "platform/d3d9/d3d9.h"
@@ -142,5 +145,25 @@ inline std::vector<ScreenVertex> Quad(float x0, float y0, float x1, float y1, D3
             {x0, y1, z, 1.0f, colour, specular},
             {x1, y1, z, 1.0f, colour, specular}};
 }
+
+// Sets QUILLMERE_DEVICE_THREADS while a device is made, and restores it after.
+class ThreadCountScope {
+public:
+    explicit ThreadCountScope(int count) {
+        if (const char* old = std::getenv("QUILLMERE_DEVICE_THREADS")) saved_ = old, hadValue_ = true;
+        setenv("QUILLMERE_DEVICE_THREADS", std::to_string(count).c_str(), 1);
+    }
+    ~ThreadCountScope() {
+        if (hadValue_) {
+            setenv("QUILLMERE_DEVICE_THREADS", saved_.c_str(), 1);
+        } else {
+            unsetenv("QUILLMERE_DEVICE_THREADS");
+        }
+    }
+
+private:
+    std::string saved_;
+    bool hadValue_ = false;
+};
 
 }  // namespace rastertest

@@ -17,6 +17,7 @@ namespace {
 
 using rastertest::Canvas;
 using rastertest::Channel;
+using rastertest::ThreadCountScope;
 using rastertest::FloatBits;
 
 // D3DFVF_XYZ | D3DFVF_NORMAL | D3DFVF_TEX1.
@@ -43,26 +44,6 @@ ComPtr<IDirect3DTexture9> MakeTexture(IDirect3DDevice9* d, UINT w, UINT h, const
     t->UnlockRect(0);
     return t;
 }
-
-// Sets QUILLMERE_DEVICE_THREADS while a device is made, and restores it after.
-class ThreadCountScope {
-public:
-    explicit ThreadCountScope(int count) {
-        if (const char* old = std::getenv("QUILLMERE_DEVICE_THREADS")) saved_ = old, hadValue_ = true;
-        setenv("QUILLMERE_DEVICE_THREADS", std::to_string(count).c_str(), 1);
-    }
-    ~ThreadCountScope() {
-        if (hadValue_) {
-            setenv("QUILLMERE_DEVICE_THREADS", saved_.c_str(), 1);
-        } else {
-            unsetenv("QUILLMERE_DEVICE_THREADS");
-        }
-    }
-
-private:
-    std::string saved_;
-    bool hadValue_ = false;
-};
 
 // A busy frame through every kind of span loop: lit, textured, depth-tested triangles in
 // perspective (overlapping, in random order), blended and added pre-transformed sprites, two-stage
