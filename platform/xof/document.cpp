@@ -22,6 +22,13 @@ constexpr GUID kNoGuid{};
 // Array element counts saturate here; reading stops long before, when the data runs out.
 constexpr std::uint64_t kCountCap = std::uint64_t(1) << 40;
 
+// a x b, saturating at kCountCap (so that several large dimensions never wrap around).
+std::uint64_t CappedProduct(std::uint64_t a, std::uint64_t b) {
+    a = std::min(a, kCountCap);
+    b = std::min(b, kCountCap);
+    return (b != 0 && a > kCountCap / b) ? kCountCap : a * b;
+}
+
 bool IsSeparator(TokenKind k) { return k == TokenKind::Comma || k == TokenKind::Semicolon; }
 
 std::uint32_t LoadU32(const std::uint8_t* p) {
@@ -347,7 +354,7 @@ HRESULT FileParser::ReadMembers(const TemplateDef& def, Node& node, bool topLeve
         for (const ArrayDim& dim : m.dims) {
             const std::int64_t n = dim.memberIndex < 0 ? std::int64_t(dim.constant) : scalars[dim.memberIndex];
             if (n < 0) return DXFILEERR_BADARRAYSIZE;
-            count = std::min(kCountCap, count * std::min<std::uint64_t>(std::uint64_t(n), kCountCap));
+            count = CappedProduct(count, std::uint64_t(n));
         }
         if (!m.nested) {
             if (FAILED(hr = ReadArray(m.primitive, count, node))) return hr;
@@ -356,7 +363,7 @@ HRESULT FileParser::ReadMembers(const TemplateDef& def, Node& node, bool topLeve
         Primitive uniform = Primitive::None;
         std::uint64_t width = 0;
         if (UniformScalars(*m.nested, uniform, width)) {
-            if (FAILED(hr = ReadArray(uniform, std::min(kCountCap, count * width), node))) return hr;
+            if (FAILED(hr = ReadArray(uniform, CappedProduct(count, width), node))) return hr;
             continue;
         }
         for (std::uint64_t k = 0; k < count; ++k) {

@@ -22,7 +22,9 @@ struct Fixture {
                                         nullptr),
                   D3D_OK);
         ComPtr<IDirect3DSurface9> surface;
-        if (texture) EXPECT_EQ(texture->GetSurfaceLevel(level, surface.ReleaseAndGetAddressOf()), D3D_OK);
+        if (texture) {
+            EXPECT_EQ(texture->GetSurfaceLevel(level, surface.ReleaseAndGetAddressOf()), D3D_OK);
+        }
         return surface;
     }
 };
