@@ -32,20 +32,20 @@ inline std::uint32_t Divide255(std::uint32_t x) {
 }
 
 // The same for the two 16-bit fields of x (bits 0-15 and 16-31), each in [0, 255 * 255].
-inline std::uint32_t Divide255Pair(std::uint32_t x) {
+[[gnu::always_inline]] inline std::uint32_t Divide255Pair(std::uint32_t x) {
     x += 0x00800080u;
     return ((x + ((x >> 8) & 0x00FF00FFu)) >> 8) & 0x00FF00FFu;
 }
 
 // Channel by channel products of two ARGB words, as 8-bit fractions of 255.
-inline std::uint32_t ModulateArgb(std::uint32_t a, std::uint32_t b) {
+[[gnu::always_inline]] inline std::uint32_t ModulateArgb(std::uint32_t a, std::uint32_t b) {
     auto channel = [&](int shift) { return Divide255(((a >> shift) & 0xFFu) * ((b >> shift) & 0xFFu)) << shift; };
     return channel(0) | channel(8) | channel(16) | channel(24);
 }
 
 // Channel by channel sums of the channels in `mask` (0xFF per channel), clamped to 255; the other
 // channels keep a's.
-inline std::uint32_t AddArgb(std::uint32_t a, std::uint32_t b, std::uint32_t mask) {
+[[gnu::always_inline]] inline std::uint32_t AddArgb(std::uint32_t a, std::uint32_t b, std::uint32_t mask) {
     std::uint32_t out = a & ~mask;
     for (int shift = 0; shift < 32; shift += 8) {
         if (((mask >> shift) & 0xFFu) == 0) continue;
@@ -57,7 +57,7 @@ inline std::uint32_t AddArgb(std::uint32_t a, std::uint32_t b, std::uint32_t mas
 
 // src * alpha + dst * (1 - alpha), alpha being src's, for all four channels. Fully transparent and
 // fully opaque sources (most pixels of a glyph or a sprite) give dst and src exactly.
-inline std::uint32_t BlendArgb(std::uint32_t src, std::uint32_t dst) {
+[[gnu::always_inline]] inline std::uint32_t BlendArgb(std::uint32_t src, std::uint32_t dst) {
     std::uint32_t a = src >> 24, b = 255u - a;
     if (a == 0) return dst;
     if (a == 255) return src;
@@ -192,6 +192,44 @@ bool DrawAffineSpan(const SpanContext& c, const PrimitiveSetup& s, int y, int x0
             AffineColours<kMerge, kDepth>(c, targets, y, x0, x1, zStart, s.z.dx, start, step, diffuseOnes, texelOnes,
                                           [&](int k) { return row[direct::Address(t, first + k, t.width, t.maskX)] | alphaOr; });
         }
+        return true;
+    }
+    if (dv == 0 && t.linear) {
+        // One texel row pair and one vertical fraction for the whole span: the rows are addressed
+        // once, and each pixel blends its two columns vertically and then horizontally, as
+        // SampleDirectAt does. When the span steps exactly one texel per pixel its right column is
+        // the next pixel's left one, so that vertical blend is carried over (unless a pixel between
+        // was skipped by the depth test).
+        const auto rowIndex = static_cast<std::int32_t>(fv >> 32);
+        const std::uint32_t fy = static_cast<std::uint32_t>(fv >> 24) & 255u;
+        const std::uint32_t* row0 = t.texels + direct::Address(t, rowIndex, t.height, t.maskY) * t.rowStride;
+        const std::uint32_t* row1 = t.texels + direct::Address(t, rowIndex + 1, t.height, t.maskY) * t.rowStride;
+        auto column = [&](std::int32_t x) {
+            const std::int32_t a = direct::Address(t, x, t.width, t.maskX);
+            return direct::Lerp(direct::Spread(row0[a]), direct::Spread(row1[a]), fy);
+        };
+        const std::uint32_t alphaOr = t.alphaOr;
+        if (du == kOneTexel) {
+            const auto firstColumn = static_cast<std::int32_t>(fu >> 32);
+            const std::uint32_t fx = static_cast<std::uint32_t>(fu >> 24) & 255u;
+            int carriedFor = -1;
+            std::uint64_t carried = 0;
+            AffineColours<kMerge, kDepth>(c, targets, y, x0, x1, zStart, s.z.dx, start, step, diffuseOnes, texelOnes,
+                                          [&](int k) {
+                                              const std::int32_t x = firstColumn + k;
+                                              const std::uint64_t left = carriedFor == k ? carried : column(x);
+                                              carried = column(x + 1);
+                                              carriedFor = k + 1;
+                                              return direct::Gather(direct::Lerp(left, carried, fx)) | alphaOr;
+                                          });
+            return true;
+        }
+        AffineColours<kMerge, kDepth>(c, targets, y, x0, x1, zStart, s.z.dx, start, step, diffuseOnes, texelOnes, [&](int k) {
+            const std::int64_t pu = fu + k * du;
+            const auto x = static_cast<std::int32_t>(pu >> 32);
+            return direct::Gather(direct::Lerp(column(x), column(x + 1), static_cast<std::uint32_t>(pu >> 24) & 255u)) |
+                   alphaOr;
+        });
         return true;
     }
     AffineColours<kMerge, kDepth>(c, targets, y, x0, x1, zStart, s.z.dx, start, step, diffuseOnes, texelOnes, [&](int k) {
