@@ -39,7 +39,7 @@ constexpr FaceAlias kAliases[] = {
      {"IPAPMincho", "IPAexMincho", "Noto Serif CJK JP", "TakaoPMincho", "IPAPGothic", "serif"}},
     {{"Arial", "Helvetica", "Arial Narrow", "Calibri", "Segoe UI", "Trebuchet MS"},
      {"Liberation Sans", "Arimo", "Nimbus Sans", "DejaVu Sans", "sans-serif"}},
-    {{"Tahoma", "Verdana", "MS Sans Serif", "Microsoft Sans Serif", "System", "MS Shell Dlg", "MS Shell Dlg 2"},
+    {{"Tahoma", "Verdana", "MS Sans Serif", "System", "MS Shell Dlg", "MS Shell Dlg 2"},
      {"DejaVu Sans", "Liberation Sans", "Arimo", "sans-serif"}},
     {{"Times New Roman", "Times", "MS Serif", "Georgia", "Cambria", "Book Antiqua"},
      {"Liberation Serif", "Tinos", "Nimbus Roman", "DejaVu Serif", "serif"}},
