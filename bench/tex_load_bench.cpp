@@ -14,6 +14,7 @@
 
 #include "library/tex/texture_creation.h"
 #include "platform/d3d9/d3d9.h"
+#include "platform/d3d9/standalone_device.h"
 #include "tests/tex/image_writers.h"
 
 // After the platform headers: libjpeg's headers define TRUE and FALSE as macros.
@@ -66,18 +67,8 @@ const Bytes& JpegFile() {
 }
 
 ComPtr<IDirect3DDevice9> MakeDevice() {
-    ComPtr<IDirect3D9> d3d = ComPtr<IDirect3D9>::Adopt(Direct3DCreate9(D3D_SDK_VERSION));
-    if (!d3d) std::abort();
-    D3DPRESENT_PARAMETERS params{};
-    params.BackBufferWidth = 64;
-    params.BackBufferHeight = 64;
-    params.SwapEffect = D3DSWAPEFFECT_DISCARD;
-    params.Windowed = TRUE;
-    ComPtr<IDirect3DDevice9> device;
-    if (FAILED(d3d->CreateDevice(0, D3DDEVTYPE_HAL, nullptr, D3DCREATE_SOFTWARE_VERTEXPROCESSING, &params,
-                                 device.ReleaseAndGetAddressOf()))) {
-        std::abort();
-    }
+    ComPtr<IDirect3DDevice9> device = qm::d3d9::CreateStandaloneDevice(64, 64);
+    if (!device) std::abort();
     return device;
 }
 

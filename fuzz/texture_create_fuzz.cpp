@@ -11,6 +11,7 @@
 #include "library/tex/texture_creation.h"
 #include "library/tex/texture_requirements.h"
 #include "platform/d3d9/d3d9.h"
+#include "platform/d3d9/standalone_device.h"
 
 namespace {
 
@@ -51,23 +52,12 @@ constexpr Options kOptions[] = {
 };
 
 IDirect3DDevice9* Device() {
-    static IDirect3DDevice9* device = [] {
-        IDirect3D9* d3d = Direct3DCreate9(D3D_SDK_VERSION);
-        if (d3d == nullptr) std::abort();
-        D3DPRESENT_PARAMETERS params{};
-        params.BackBufferWidth = 16;
-        params.BackBufferHeight = 16;
-        params.SwapEffect = D3DSWAPEFFECT_DISCARD;
-        params.Windowed = TRUE;
-        IDirect3DDevice9* made = nullptr;
-        if (FAILED(d3d->CreateDevice(0, D3DDEVTYPE_HAL, nullptr, D3DCREATE_SOFTWARE_VERTEXPROCESSING, &params,
-                                     &made))) {
-            std::abort();
-        }
-        d3d->Release();
+    static ComPtr<IDirect3DDevice9> device = [] {
+        ComPtr<IDirect3DDevice9> made = qm::d3d9::CreateStandaloneDevice(16, 16);
+        if (!made) std::abort();
         return made;
     }();
-    return device;
+    return device.Get();
 }
 
 // True when the file's first image is small enough to make a texture of, as the header says.

@@ -9,23 +9,14 @@
 #include "library/xfile/hierarchy.h"
 #include "library/xfile/plain_allocator.h"
 #include "platform/d3d9/d3d9.h"
-#include "platform/win/host_window.h"
+#include "platform/d3d9/standalone_device.h"
 
 namespace {
 
 IDirect3DDevice9* TheDevice() {
     static ComPtr<IDirect3DDevice9> device = [] {
-        const std::int32_t window = CreateHostWindow(nullptr, nullptr);
-        SetWindowClientSize(HwndFromId(window), 8, 8);
-        ComPtr<IDirect3D9> d3d = ComPtr<IDirect3D9>::Adopt(Direct3DCreate9(D3D_SDK_VERSION));
-        D3DPRESENT_PARAMETERS params{};
-        params.SwapEffect = D3DSWAPEFFECT_DISCARD;
-        params.hDeviceWindow = HwndFromId(window);
-        params.Windowed = TRUE;
-        ComPtr<IDirect3DDevice9> made;
-        if (!d3d || FAILED(d3d->CreateDevice(0, D3DDEVTYPE_HAL, HwndFromId(window), D3DCREATE_SOFTWARE_VERTEXPROCESSING,
-                                             &params, made.ReleaseAndGetAddressOf())))
-            std::abort();
+        ComPtr<IDirect3DDevice9> made = qm::d3d9::CreateStandaloneDevice(8, 8);
+        if (!made) std::abort();
         return made;
     }();
     return device.Get();
