@@ -6,6 +6,7 @@
 #include "engine/camera.h"
 #include "engine/engine_state.h"
 #include "engine/fixed.h"
+#include "engine/quad_vertex.h"
 #include "platform/win/host_window.h"
 #include "platform/win/message_box.h"
 
@@ -13,8 +14,6 @@ namespace qm {
 namespace {
 
 constexpr UINT kSdkVersion = 31;
-constexpr UINT kQuadBufferBytes = 112;  // four vertices of 28 bytes
-constexpr DWORD kQuadFvf = D3DFVF_XYZRHW | D3DFVF_DIFFUSE | D3DFVF_TEX1;
 
 // "Direct3D の初期化に失敗しました。" in code page 932, and the caption.
 constexpr char kInitFailedText[] =

@@ -3,21 +3,9 @@
 
 #include <cstdint>
 
-#include "platform/d3d9/d3d9types.h"
-#include "platform/win/win_types.h"
+#include "engine/quad_vertex.h"
 
 namespace qm {
-
-// One pre-transformed vertex of the quad buffer (vertex format kQuadFvf).
-struct QuadVertex {
-    float x, y, z, rhw;
-    DWORD diffuse;
-    float u, v;
-};
-static_assert(sizeof(QuadVertex) == 28);
-
-inline constexpr DWORD kQuadFvf = D3DFVF_XYZRHW | D3DFVF_DIFFUSE | D3DFVF_TEX1;  // 0x144
-inline constexpr int kQuadVertexCount = 4;
 
 // Words of the sprite record: edges in integer pixels, texture coordinates at the edges in Fixed16.
 enum SpriteWord { kSpriteLeft, kSpriteTop, kSpriteRight, kSpriteBottom, kSpriteULeft, kSpriteVTop, kSpriteURight,
