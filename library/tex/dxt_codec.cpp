@@ -113,8 +113,6 @@ constexpr std::array<float, 6> kFifths = Quotients<5>();
 constexpr std::array<float, 16> kFifteenths = Quotients<15>();
 constexpr std::array<float, 256> kByteValues = Quotients<255>();
 
-// Colour scaling used while fitting: red and blue weighted by their luminance share relative to green.
-constexpr float kFitRed = kLuminanceRed / kLuminanceGreen, kFitBlue = kLuminanceBlue / kLuminanceGreen;
 
 float Clamp01(float v) { return std::clamp(v, 0.0f, 1.0f); }
 
@@ -177,12 +175,69 @@ void StoreWord(BYTE* p, WORD w) {
     p[1] = static_cast<BYTE>(w >> 8);
 }
 
+// The colours a block is judged against: the pixels that keep a colour (not transparent), in the
+// fitting space, one array per channel padded to whole lanes, with weight 1 for real pixels and 0 for
+// the padding.
+struct FitTargets {
+    alignas(16) float x[16] = {}, y[16] = {}, z[16] = {}, weight[16] = {};
+    int count = 0;
+};
+
+// Colour scaling used while fitting: red and blue weighted by their luminance share relative to green.
+constexpr float kFitRed = kLuminanceRed / kLuminanceGreen, kFitBlue = kLuminanceBlue / kLuminanceGreen;
+
+// The 5-6-5 word a fitting-space endpoint rounds to.
+WORD RoundEndpoint(F4 e) {
+    alignas(16) float c[4];
+    (e / F4::Set(kFitRed, 1.0f, kFitBlue, 1.0f)).Store(c);
+    return Pack565({c[0], c[1], c[2]});
+}
+
+// The two endpoints' words as one number, the same in either order (the palette is symmetric).
+std::uint32_t RoundedPair(F4 e0, F4 e1) {
+    const WORD c0 = RoundEndpoint(e0), c1 = RoundEndpoint(e1);
+    return c0 < c1 ? std::uint32_t{c0} << 16 | c1 : std::uint32_t{c1} << 16 | c0;
+}
+
+// What a rounded endpoint pair gives the targets: the summed squared distance from each target to
+// the palette entry nearest its projection on the endpoint line (equal endpoints: that colour).
+float RoundedPairError(std::uint32_t pair, const FitTargets& targets, int entries) {
+    const F4 fitScale = F4::Set(kFitRed, 1.0f, kFitBlue, 0.0f);
+    const F4 s0 = ToF4(Unpack565(static_cast<WORD>(pair >> 16))) * fitScale;
+    const F4 axis = ToF4(Unpack565(static_cast<WORD>(pair))) * fitScale - s0;
+    const float steps = static_cast<float>(entries - 1), length2 = axis.Dot3(axis);
+    alignas(16) float start[4], direction[4];
+    s0.Store(start);
+    axis.Store(direction);
+    const F4 sx = F4::Splat(start[0]), sy = F4::Splat(start[1]), sz = F4::Splat(start[2]);
+    const F4 dx = F4::Splat(direction[0]), dy = F4::Splat(direction[1]), dz = F4::Splat(direction[2]);
+    const F4 zero = F4::Zero(), half = F4::Splat(0.5f), last = F4::Splat(steps);
+    const F4 toPosition = F4::Splat(length2 > 0.0f ? steps / length2 : 0.0f), toWeight = F4::Splat(1.0f / steps);
+    F4 sum = zero;
+    for (int i = 0; i < targets.count; i += 4) {
+        const F4 ox = F4::Load(targets.x + i) - sx, oy = F4::Load(targets.y + i) - sy, oz = F4::Load(targets.z + i) - sz;
+        const F4 t = (Min(Max((ox * dx + oy * dy + oz * dz) * toPosition, zero), last) + half).Truncated() * toWeight;
+        const F4 rx = dx * t - ox, ry = dy * t - oy, rz = dz * t - oz;
+        sum = sum + (rx * rx + ry * ry + rz * rz) * F4::Load(targets.weight + i);
+    }
+    alignas(16) float lanes[4];
+    sum.Store(lanes);
+    return (lanes[0] + lanes[1]) + (lanes[2] + lanes[3]);
+}
+
 // Colour endpoint refinement in the fitting space. Each pass gives every point the palette position
 // nearest to its projection on the endpoint line, then moves both endpoints to the least-squares
 // solution for those positions. Stops when every component of both gradients is small, when the
-// endpoints meet, or when the positions no longer determine a solution.
+// endpoints meet, or when the positions no longer determine a solution. The least-squares solution
+// for the unrounded points can round to a worse block than an earlier pair (most often on flat
+// colours, whose points the diffusion has spread over two 5-6-5 steps), so each pass's step is kept
+// only as far as it helps: the result is the pair, of the starting one and those the passes reach,
+// whose 5-6-5 rounding fits the targets best (the earliest of equals).
 void RefineColorEndpoints(F4& e0, F4& e1, const F4* points, const float* px, const float* py, const float* pz,
-                          int count, int entries) {
+                          int count, int entries, const FitTargets& targets) {
+    std::uint32_t bestPair = RoundedPair(e0, e1), lastPair = bestPair;
+    float bestError = RoundedPairError(bestPair, targets, entries);
+    F4 best0 = e0, best1 = e1;
     const float steps = static_cast<float>(entries - 1);
     const float* weights = entries == 4 ? kThirds.data() : kHalves.data();
     constexpr float kMinDistance = 1.0f / 4096.0f, kGradientLimit = 1.0f / 65536.0f;
@@ -221,7 +276,14 @@ void RefineColorEndpoints(F4& e0, F4& e1, const F4* points, const float* px, con
         const F4 inverse = F4::Splat(1.0f / det);
         e0 = (pa * F4::Splat(bb) - pb * F4::Splat(ab)) * inverse;
         e1 = (pb * F4::Splat(aa) - pa * F4::Splat(ab)) * inverse;
+        const std::uint32_t pair = RoundedPair(e0, e1);
+        if (pair == lastPair) continue;  // rounds as the previous pass did: no better, no worse
+        lastPair = pair;
+        const float error = RoundedPairError(pair, targets, entries);
+        if (error < bestError) bestError = error, bestPair = pair, best0 = e0, best1 = e1;
     }
+    e0 = best0;
+    e1 = best1;
 }
 
 // Alpha endpoint refinement: the same least-squares passes on single values.
@@ -446,32 +508,37 @@ void EncodeDxtColorBlock(const Rgba in[16], bool allowTransparent, BYTE block[8]
     }
     const int entries = transparentCount > 0 ? 3 : 4;
 
-    // Step 2: colours diffused to 5-6-5 precision, then scaled for fitting. The opaque points are
-    // kept both as lanes (red, green, blue) and as one array per channel, padded with zeros.
+    // Step 2: colours diffused to 5-6-5 precision, then scaled for fitting. The 16 points are kept
+    // both as lanes (red, green, blue) and as one array per channel. The pixels that keep a colour
+    // (all but the transparent ones) are also kept unquantised, as the targets the refinement's
+    // rounded endpoints are judged against.
     const F4 zero = F4::Zero(), one = F4::Splat(1.0f), half = F4::Splat(0.5f);
     const F4 levels = F4::Set(31.0f, 63.0f, 31.0f, 0.0f), divisors = F4::Set(31.0f, 63.0f, 31.0f, 1.0f);
     const F4 fitScale = F4::Set(kFitRed, 1.0f, kFitBlue, 0.0f);
     F4 points[16];
-    alignas(16) float px[16] = {}, py[16] = {}, pz[16] = {};
-    int count = 0;
+    alignas(16) float px[16], py[16], pz[16];
+    FitTargets targets;
     F4 lo = one, hi = zero;
     {
         F4 error[16];
         for (F4& e : error) e = zero;
         for (int i = 0; i < 16; ++i) {
             // Lane 3 carries alpha along; it is quantised to 0 and never read.
-            const F4 v = F4::Load(&in[i].r) + error[i];
+            const F4 original = F4::Load(&in[i].r);
+            const F4 v = original + error[i];
             const F4 q = (Min(Max(v, zero), one) * levels + half).Truncated() / divisors;
             Diffuse(error, i, v - q);
-            if (transparent[i]) continue;
             const F4 p = q * fitScale;
             alignas(16) float lanes[4];
             p.Store(lanes);
-            points[count] = p;
-            px[count] = lanes[0], py[count] = lanes[1], pz[count] = lanes[2];
-            lo = count == 0 ? p : Min(p, lo);
-            hi = count == 0 ? p : Max(p, hi);
-            ++count;
+            points[i] = p;
+            px[i] = lanes[0], py[i] = lanes[1], pz[i] = lanes[2];
+            lo = i == 0 ? p : Min(p, lo);
+            hi = i == 0 ? p : Max(p, hi);
+            if (transparent[i]) continue;
+            (original * fitScale).Store(lanes);
+            const int t = targets.count++;
+            targets.x[t] = lanes[0], targets.y[t] = lanes[1], targets.z[t] = lanes[2], targets.weight[t] = 1.0f;
         }
     }
 
@@ -486,7 +553,7 @@ void EncodeDxtColorBlock(const Rgba in[16], bool allowTransparent, BYTE block[8]
         const F4 ax = F4::Splat(d[0]), ay = F4::Set(d[1], l[1] - h[1], d[1], l[1] - h[1]),
                  az = F4::Set(d[2], d[2], l[2] - h[2], l[2] - h[2]);
         F4 sums = zero;
-        for (int i = 0; i < count; ++i) {
+        for (int i = 0; i < 16; ++i) {
             const F4 p = F4::Splat(px[i] - c[0]) * ax + F4::Splat(py[i] - c[1]) * ay + F4::Splat(pz[i] - c[2]) * az;
             sums = sums + p * p;
         }
@@ -498,15 +565,11 @@ void EncodeDxtColorBlock(const Rgba in[16], bool allowTransparent, BYTE block[8]
         }
         e0 = F4::Set(l[0], (flip & 1) ? h[1] : l[1], (flip & 2) ? h[2] : l[2], 0.0f);
         e1 = F4::Set(h[0], (flip & 1) ? l[1] : h[1], (flip & 2) ? l[2] : h[2], 0.0f);
-        if (diagonal2 >= 1.0f / 4096.0f) RefineColorEndpoints(e0, e1, points, px, py, pz, count, entries);
+        if (diagonal2 >= 1.0f / 4096.0f) RefineColorEndpoints(e0, e1, points, px, py, pz, 16, entries, targets);
     }
 
     // Step 4: endpoints to 5-6-5, ordered as the mode requires.
-    alignas(16) float end0[4], end1[4];
-    const F4 unscale = F4::Set(kFitRed, 1.0f, kFitBlue, 1.0f);
-    (e0 / unscale).Store(end0);
-    (e1 / unscale).Store(end1);
-    WORD c0 = Pack565({end0[0], end0[1], end0[2]}), c1 = Pack565({end1[0], end1[1], end1[2]});
+    WORD c0 = RoundEndpoint(e0), c1 = RoundEndpoint(e1);
     if (entries == 4 ? c0 < c1 : c0 > c1) std::swap(c0, c1);
     StoreWord(block, c0);
     StoreWord(block + 2, c1);

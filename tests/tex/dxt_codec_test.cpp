@@ -140,6 +140,21 @@ TEST(DxtBlocks, RefinementStopsWhenEveryGradientComponentIsSmall) {
     EXPECT_EQ(0, std::memcmp(block + 8, expected, 8));
 }
 
+// In three-colour mode the endpoints are fitted to all sixteen diffused points, the transparent
+// pixels' colours included; only the indices leave them out. Pixels 0-7 are white with alpha 0,
+// pixels 8-15 opaque black: the box runs from black to white (both exact in 5-6-5, so nothing is
+// diffused), the refinement finds black at position 0 and white at 2 with no residual, and the
+// endpoints are black and white, black first (not greater). The transparent pixels take index 3
+// and black projects to position 0, code 0.
+TEST(DxtBlocks, ThreeColourModeFitsAllSixteenPoints) {
+    Rgba in[16];
+    for (int i = 0; i < 16; ++i) in[i] = i < 8 ? Rgba{1, 1, 1, 0} : Rgba{0, 0, 0, 1};
+    BYTE block[8];
+    EncodeDxtBlock(D3DFMT_DXT1, in, block);
+    const BYTE expected[8] = {0x00, 0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0x00};
+    EXPECT_EQ(0, std::memcmp(block, expected, 8));
+}
+
 // RMS error over red, green and blue (and alpha where stored) on smooth gradients with noise.
 TEST(DxtBlocks, EncodingErrorOnSyntheticImages) {
     Random random;
