@@ -575,32 +575,29 @@ void EncodeDxtColorBlock(const Rgba in[16], bool allowTransparent, BYTE block[8]
     StoreWord(block + 2, c1);
 
     // Step 5: indices along the quantised endpoint line, with the error of each choice diffused.
+    // A pixel's position depends only on the part of its carried error along the line, and the
+    // error a choice leaves has, along the line, the size (projection - position) in palette steps:
+    // so the diffusion runs on those scalars, each pixel's own projection computed beforehand.
     std::uint32_t indices = 0;
-    if (entries == 4 && c0 == c1) {
-        indices = 0;
-    } else {
-        const F4 q0 = ToF4(Unpack565(c0)), q1 = ToF4(Unpack565(c1));
-        const F4 s0 = q0 * fitScale, axis = q1 * fitScale - s0;
-        const float length2 = axis.Dot3(axis), inverseLength2 = 1.0f / length2;
-        const float steps = static_cast<float>(entries - 1);
-        const float* weights = entries == 4 ? kThirds.data() : kHalves.data();
-        static constexpr int kFourCodes[4] = {0, 2, 3, 1};
-        static constexpr int kThreeCodes[3] = {0, 2, 1};
-        const int* codes = entries == 4 ? kFourCodes : kThreeCodes;
-        F4 palette[4];
-        for (int k = 0; k < entries; ++k) palette[k] = q0 + (q1 - q0) * weights[k];
-        F4 error[16];
-        for (F4& e : error) e = zero;
+    if (entries != 4 || c0 != c1) {
+        const F4 s0 = ToF4(Unpack565(c0)) * fitScale, axis = ToF4(Unpack565(c1)) * fitScale - s0;
+        const float length2 = axis.Dot3(axis), steps = static_cast<float>(entries - 1);
+        const float toPosition = length2 > 0.0f ? steps / length2 : 0.0f;
+        static constexpr std::uint32_t kFourCodes[4] = {0, 2, 3, 1};
+        static constexpr std::uint32_t kThreeCodes[3] = {0, 2, 1};
+        const std::uint32_t* codes = entries == 4 ? kFourCodes : kThreeCodes;
+        float projection[16];
+        for (int i = 0; i < 16; ++i) projection[i] = (F4::Load(&in[i].r) * fitScale - s0).Dot3(axis) * toPosition;
+        float carried[16] = {};
         for (int i = 0; i < 16; ++i) {
             if (transparent[i]) {
                 indices |= 3u << (2 * i);
                 continue;
             }
-            const F4 v = F4::Load(&in[i].r) + error[i];  // lane 3 (alpha) is never read
-            const int position =
-                length2 > 0.0f ? ProjectedPosition((v * fitScale - s0).Dot3(axis), length2, inverseLength2, steps) : 0;
-            Diffuse(error, i, v - palette[position]);
-            indices |= static_cast<std::uint32_t>(codes[position]) << (2 * i);
+            const float t = projection[i] + carried[i];
+            const int position = static_cast<int>(std::min(std::max(t, 0.0f), steps) + 0.5f);
+            Diffuse(carried, i, t - static_cast<float>(position));
+            indices |= codes[position] << (2 * i);
         }
     }
     for (int k = 0; k < 4; ++k) block[4 + k] = static_cast<BYTE>(indices >> (8 * k));
