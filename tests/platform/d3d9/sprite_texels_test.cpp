@@ -141,15 +141,31 @@ TEST(D3d9SpriteTexels, OffCentreTexelsAreBilinearBlends) {
     // Pixel centres off the texel centres by (dx, dy) of a texel: half a texel across, half a texel
     // both ways, and a sixty-fourth across (close to aligned, but a texel pair 200 levels apart
     // moves by three levels).
+    // With blockers, nearer black columns over sprite columns 2, 5 and 6 fail the depth test there,
+    // so that the pixels after them cannot take their left texel column from the pixel before.
     struct Case {
         float dx, dy;
+        bool blockers;
     };
-    for (const Case c : {Case{0.5f, 0.0f}, Case{0.5f, 0.5f}, Case{1.0f / 64.0f, 0.0f}}) {
+    for (const Case c : {Case{0.5f, 0.0f, false}, Case{0.5f, 0.5f, false}, Case{1.0f / 64.0f, 0.0f, false},
+                         Case{0.25f, 0.375f, true}}) {
         Canvas canvas(16, 8);
         IDirect3DDevice9* d = canvas.Device();
         ComPtr<IDirect3DTexture9> texture = MakeTexture(d, texels);
-        canvas.Clear(0xFF000000u);
+        canvas.Clear(0xFF0000FFu);
         SpriteStates(d, texture.Get(), D3DTADDRESS_CLAMP, false);
+        auto blocked = [&](int i) { return c.blockers && (i == 2 || i == 5 || i == 6); };
+        if (c.blockers) {
+            d->SetRenderState(D3DRS_ZENABLE, D3DZB_TRUE);
+            d->SetRenderState(D3DRS_ZFUNC, D3DCMP_LESS);
+            d->SetRenderState(D3DRS_ZWRITEENABLE, TRUE);
+            for (int column : {2, 5, 6}) {
+                // Diffuse black times any texel: a black column nearer than the sprite.
+                std::vector<SpriteVertex> blocker = Sprite(1.5f + column, 2.5f, 1.0f, kTexH, 0, 0, 1, 1, 0xFF000000u);
+                for (SpriteVertex& v : blocker) v.z = 0.1f;
+                ASSERT_EQ(canvas.Draw(kSpriteFvf, D3DPT_TRIANGLESTRIP, 2, blocker), D3D_OK);
+            }
+        }
         // The sprite covers the same pixels, its texture coordinates moved on by the offset.
         const float du = c.dx / kTexW, dv = c.dy / kTexH;
         ASSERT_EQ(canvas.Draw(kSpriteFvf, D3DPT_TRIANGLESTRIP, 2,
@@ -169,6 +185,10 @@ TEST(D3d9SpriteTexels, OffCentreTexelsAreBilinearBlends) {
                                                                Address(tx, kTexW, D3DTADDRESS_CLAMP))],
                                 channel));
                 };
+                if (blocked(i)) {
+                    EXPECT_EQ(pixels[static_cast<std::size_t>((3 + j) * 16 + 2 + i)] & 0x00FFFFFFu, 0u) << i << "," << j;
+                    continue;
+                }
                 for (int channel = 0; channel < 3; ++channel) {
                     const double top = at(x, y, channel) * (1 - ax) + at(x + 1, y, channel) * ax;
                     const double bottom = at(x, y + 1, channel) * (1 - ax) + at(x + 1, y + 1, channel) * ax;
