@@ -5,8 +5,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <mutex>
-#include <type_traits>
 #include <new>
 #include <utility>
 
@@ -19,60 +17,19 @@ namespace {
 // Blocks of at least this size are mapped directly in whole large pages (2 MB on x86-64).
 constexpr std::size_t kLargePage = std::size_t{2} << 20;
 
-// The most recently released large mapping, kept for the next block needing the same length:
-// zeroing it again costs one pass over the bytes, while unmapping it and faulting fresh pages in
-// costs that pass in the system plus the unmapping and the faults. At most one mapping is kept, so
-// what is held back is bounded by the storage released last.
-// Constant-initialised with nothing to destroy, so that storage released while the process exits
-// (textures held by static tables) still finds it usable.
-struct SpareMapping {
-    std::mutex mutex;
-    void* pages = nullptr;
-    std::size_t length = 0;
-};
-static_assert(std::is_trivially_destructible_v<SpareMapping>);
-constinit SpareMapping gSpare;
-
-SpareMapping& Spare() { return gSpare; }
-
-void ReleaseMapping(void* pages, std::size_t length) {
-    SpareMapping& spare = Spare();
-    {
-        std::lock_guard<std::mutex> lock(spare.mutex);
-        std::swap(spare.pages, pages);
-        std::swap(spare.length, length);
-    }
-    if (pages != nullptr) UnmapLargeBlock(pages, length);  // the older spare goes back to the system
-}
-
-// The spare mapping when it has this length, its first `bytes` zeroed; else null.
-void* TakeSpare(std::size_t length, std::size_t bytes) {
-    SpareMapping& spare = Spare();
-    void* pages = nullptr;
-    {
-        std::lock_guard<std::mutex> lock(spare.mutex);
-        if (spare.pages == nullptr || spare.length != length) return nullptr;
-        pages = std::exchange(spare.pages, nullptr);
-        spare.length = 0;
-    }
-    std::memset(pages, 0, bytes);
-    return pages;
-}
-
-// Whole large pages, aligned to a large page and marked for large pages: the spare mapping when it
-// fits, else a fresh one. Fresh mappings are zero already; with large pages the system zeroes them in
-// one fault per 2 MB instead of one per 4 KB page. Null on failure.
+// Whole large pages, aligned to a large page and marked for large pages, shared with the
+// large-block allocator: a block it keeps from earlier use, cleared here, or a fresh mapping, which
+// is zero already (with large pages the system zeroes it in one fault per 2 MB instead of one per
+// 4 KB page). Clearing a kept block costs one pass over the bytes, while unmapping it and faulting
+// fresh pages in costs that pass in the system plus the unmapping and the faults. Null on failure.
 std::shared_ptr<void> MapLargePages(std::size_t bytes) {
-    if (bytes > SIZE_MAX - 2 * kLargePage) return nullptr;
-    const std::size_t length = (bytes + kLargePage - 1) / kLargePage * kLargePage;
-    void* pages = TakeSpare(length, bytes);
-    if (pages == nullptr) {
-        pages = MapLargeBlock(length);
-        if (pages == nullptr) return nullptr;
-    }
-    // Should making the owner fail, the deleter has already released the pages.
+    bool fresh = false;
+    void* pages = TakeLargeBlock(bytes, &fresh);
+    if (pages == nullptr) return nullptr;
+    if (!fresh) std::memset(pages, 0, bytes);
+    // Should making the owner fail, the deleter has already given the pages back.
     try {
-        return std::shared_ptr<void>(pages, [length](void* p) { ReleaseMapping(p, length); });
+        return std::shared_ptr<void>(pages, [bytes](void* p) { GiveBackLargeBlock(p, bytes); });
     } catch (const std::bad_alloc&) {
         return nullptr;
     }

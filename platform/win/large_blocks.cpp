@@ -1,9 +1,12 @@
-// large_blocks.cpp: huge-page mappings for the large-block allocator.
+// large_blocks.cpp: huge-page mappings for the large-block allocator, and the few blocks it keeps
+// for reuse.
 #include "platform/win/large_blocks.h"
 
 #include <sys/mman.h>
 
 #include <cstdint>
+#include <mutex>
+#include <type_traits>
 
 namespace qm {
 namespace {
@@ -11,6 +14,30 @@ namespace {
 constexpr std::size_t kHugePage = std::size_t{2} << 20;
 
 std::size_t MappedLength(std::size_t bytes) { return (bytes + kHugePage - 1) / kHugePage * kHugePage; }
+
+// Blocks given back and not yet reused, oldest first. Constant-initialised with nothing to destroy,
+// so that blocks given back while the process exits (static tables) still find it usable. The lock
+// keeps the list whole whichever thread takes or gives back a block (the device's buffers too).
+struct KeptBlocks {
+    std::mutex mutex;
+    void* blocks[kKeptLargeBlocks] = {};
+    std::size_t lengths[kKeptLargeBlocks] = {};
+    std::size_t count = 0;
+    std::size_t bytes = 0;
+
+    void RemoveAt(std::size_t i) {
+        bytes -= lengths[i];
+        for (std::size_t j = i + 1; j < count; ++j) {
+            blocks[j - 1] = blocks[j];
+            lengths[j - 1] = lengths[j];
+        }
+        --count;
+        blocks[count] = nullptr;
+        lengths[count] = 0;
+    }
+};
+static_assert(std::is_trivially_destructible_v<KeptBlocks>);
+constinit KeptBlocks gKept;
 
 }  // namespace
 
@@ -34,6 +61,97 @@ void* MapLargeBlock(std::size_t bytes) noexcept {
 
 void UnmapLargeBlock(void* block, std::size_t bytes) noexcept {
     if (block != nullptr) munmap(block, MappedLength(bytes));
+}
+
+void* TakeLargeBlock(std::size_t bytes, bool* fresh) noexcept {
+    if (fresh != nullptr) *fresh = false;
+    if (bytes > SIZE_MAX - 2 * kHugePage) return nullptr;
+    const std::size_t length = MappedLength(bytes);
+    void* block = nullptr;
+    std::size_t blockLength = 0;
+    {
+        std::lock_guard<std::mutex> lock(gKept.mutex);
+        // The same length, most recently kept first; else the shortest longer one.
+        std::size_t pick = gKept.count;
+        for (std::size_t i = gKept.count; i-- > 0;) {
+            if (gKept.lengths[i] == length) {
+                pick = i;
+                break;
+            }
+            if (gKept.lengths[i] > length && (pick == gKept.count || gKept.lengths[i] < gKept.lengths[pick])) pick = i;
+        }
+        if (pick < gKept.count) {
+            block = gKept.blocks[pick];
+            blockLength = gKept.lengths[pick];
+            gKept.RemoveAt(pick);
+        }
+    }
+    if (block == nullptr) {
+        if (fresh != nullptr) *fresh = true;
+        return MapLargeBlock(bytes);
+    }
+    // A longer block gives its tail (whole huge pages) back to the system.
+    if (blockLength > length) munmap(static_cast<std::uint8_t*>(block) + length, blockLength - length);
+    return block;
+}
+
+void GiveBackLargeBlock(void* block, std::size_t bytes) noexcept {
+    if (block == nullptr) return;
+    const std::size_t length = MappedLength(bytes);
+    if (length > kKeptLargeBlockBytes) {
+        munmap(block, length);
+        return;
+    }
+    void* evicted[kKeptLargeBlocks];
+    std::size_t evictedLengths[kKeptLargeBlocks];
+    std::size_t evictedCount = 0;
+    {
+        std::lock_guard<std::mutex> lock(gKept.mutex);
+        while (gKept.count > 0 &&
+               (gKept.count == kKeptLargeBlocks || gKept.bytes + length > kKeptLargeBlockBytes)) {
+            evicted[evictedCount] = gKept.blocks[0];
+            evictedLengths[evictedCount] = gKept.lengths[0];
+            ++evictedCount;
+            gKept.RemoveAt(0);
+        }
+        gKept.blocks[gKept.count] = block;
+        gKept.lengths[gKept.count] = length;
+        ++gKept.count;
+        gKept.bytes += length;
+    }
+    for (std::size_t i = 0; i < evictedCount; ++i) munmap(evicted[i], evictedLengths[i]);
+}
+
+std::size_t ReleaseKeptLargeBlocks() noexcept {
+    void* blocks[kKeptLargeBlocks];
+    std::size_t lengths[kKeptLargeBlocks];
+    std::size_t count = 0;
+    std::size_t released = 0;
+    {
+        std::lock_guard<std::mutex> lock(gKept.mutex);
+        count = gKept.count;
+        for (std::size_t i = 0; i < count; ++i) {
+            blocks[i] = gKept.blocks[i];
+            lengths[i] = gKept.lengths[i];
+            gKept.blocks[i] = nullptr;
+            gKept.lengths[i] = 0;
+        }
+        released = gKept.bytes;
+        gKept.count = 0;
+        gKept.bytes = 0;
+    }
+    for (std::size_t i = 0; i < count; ++i) munmap(blocks[i], lengths[i]);
+    return released;
+}
+
+std::size_t KeptLargeBlockCount() noexcept {
+    std::lock_guard<std::mutex> lock(gKept.mutex);
+    return gKept.count;
+}
+
+std::size_t KeptLargeBlockBytes() noexcept {
+    std::lock_guard<std::mutex> lock(gKept.mutex);
+    return gKept.bytes;
 }
 
 }  // namespace qm

@@ -3,6 +3,10 @@
 // them, so that filling them costs one page fault per 2 MB instead of one per 4 KB; smaller blocks
 // come from the heap. A block takes whole huge pages, so up to 2 MB more than it asks for while it
 // lives; the arrays it serves live only while a model loads, or as long as the model's own buffers.
+// Blocks given back are kept, a bounded few (at most kKeptLargeBlocks blocks and
+// kKeptLargeBlockBytes bytes), for the next requests of this allocator and of the device's large
+// buffers, so that loading one model after another fills pages already faulted in instead of having
+// fresh ones zeroed; like a heap's freed memory, they stay mapped until they are evicted or released.
 #pragma once
 
 #include <cstddef>
@@ -10,6 +14,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <type_traits>
 #include <utility>
 
 namespace qm {
@@ -34,6 +39,22 @@ constexpr std::size_t kLargeBlockBytes = std::size_t{256} << 10;
 void* MapLargeBlock(std::size_t bytes) noexcept;
 void UnmapLargeBlock(void* block, std::size_t bytes) noexcept;
 
+// The allocator's blocks: a kept block of the same whole-page length, or the shortest longer one
+// cut to that length, else a fresh mapping. Its bytes are not cleared: a reused block holds what its
+// last user wrote, a fresh one is zero, and *fresh tells which. Null when the system refuses a
+// mapping. GiveBackLargeBlock takes it back with the same size and keeps it while the kept blocks
+// stay within the bounds below (the longest-kept go back to the system first to make room; a block
+// longer than the byte bound is unmapped at once).
+constexpr std::size_t kKeptLargeBlocks = 24;
+constexpr std::size_t kKeptLargeBlockBytes = std::size_t{96} << 20;
+void* TakeLargeBlock(std::size_t bytes, bool* fresh = nullptr) noexcept;
+void GiveBackLargeBlock(void* block, std::size_t bytes) noexcept;
+// Unmaps every kept block (for callers about to go idle for long); returns the bytes released.
+std::size_t ReleaseKeptLargeBlocks() noexcept;
+// The number and the total length of the blocks kept now.
+std::size_t KeptLargeBlockCount() noexcept;
+std::size_t KeptLargeBlockBytes() noexcept;
+
 template <class T>
 struct LargeBlockAllocator {
     using value_type = T;
@@ -45,7 +66,7 @@ struct LargeBlockAllocator {
     T* allocate(std::size_t count) {
         if (count > static_cast<std::size_t>(-1) / sizeof(T)) throw std::bad_array_new_length();
         if (kLargeBlocksOnHeap || count * sizeof(T) < kLargeBlockBytes) return std::allocator<T>().allocate(count);
-        void* block = MapLargeBlock(count * sizeof(T));
+        void* block = TakeLargeBlock(count * sizeof(T));
         if (block == nullptr) throw std::bad_alloc();
         return static_cast<T*>(block);
     }
@@ -54,12 +75,34 @@ struct LargeBlockAllocator {
             std::allocator<T>().deallocate(block, count);
             return;
         }
-        UnmapLargeBlock(block, count * sizeof(T));
+        GiveBackLargeBlock(block, count * sizeof(T));
     }
 
     template <class U>
     bool operator==(const LargeBlockAllocator<U>&) const noexcept {
         return true;
+    }
+};
+
+// The same storage for arrays that are written in full before they are read: growing them leaves
+// trivially constructible elements uninitialised instead of clearing them first.
+template <class T>
+struct UninitializedLargeBlockAllocator : LargeBlockAllocator<T> {
+    template <class U>
+    struct rebind {
+        using other = UninitializedLargeBlockAllocator<U>;
+    };
+    UninitializedLargeBlockAllocator() noexcept = default;
+    template <class U>
+    UninitializedLargeBlockAllocator(const UninitializedLargeBlockAllocator<U>&) noexcept {}
+
+    template <class U>
+    void construct(U* at) noexcept(std::is_nothrow_default_constructible_v<U>) {
+        ::new (static_cast<void*>(at)) U;
+    }
+    template <class U, class... Args>
+    void construct(U* at, Args&&... args) {
+        ::new (static_cast<void*>(at)) U(std::forward<Args>(args)...);
     }
 };
 

@@ -1,12 +1,16 @@
-// platform_win_test.cpp: registry from the environment, code pages, message boxes, host windows, objects.
+// platform_win_test.cpp: registry from the environment, code pages, message boxes, host windows, objects,
+// large blocks.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "platform/win/codepage.h"
 #include "platform/win/host_window.h"
+#include "platform/win/large_blocks.h"
 #include "platform/win/message_box.h"
 #include "platform/win/registry.h"
 #include "platform/win/sysinfo.h"
@@ -183,6 +187,64 @@ TEST(Unknown, ReferenceCountsAndQueries) {
         EXPECT_EQ(destroyed, 0);
     }
     EXPECT_EQ(destroyed, 1);
+}
+
+TEST(LargeBlocks, GivenBackBlocksAreReusedWithinTheirBounds) {
+    using namespace qm;
+    constexpr std::size_t kMB = std::size_t{1} << 20;
+    ReleaseKeptLargeBlocks();
+    ASSERT_EQ(KeptLargeBlockCount(), 0u);
+
+    // A fresh block is zero; given back, it is kept and handed out again as its last user left it.
+    bool fresh = false;
+    auto* block = static_cast<std::uint8_t*>(TakeLargeBlock(3 * kMB, &fresh));
+    ASSERT_NE(block, nullptr);
+    EXPECT_TRUE(fresh);
+    EXPECT_EQ(block[0], 0);
+    EXPECT_EQ(block[3 * kMB - 1], 0);
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(block) % (2 * kMB), 0u);
+    std::memset(block, 0x5A, 3 * kMB);
+    GiveBackLargeBlock(block, 3 * kMB);
+    EXPECT_EQ(KeptLargeBlockCount(), 1u);
+    EXPECT_EQ(KeptLargeBlockBytes(), 4 * kMB);
+    auto* again = static_cast<std::uint8_t*>(TakeLargeBlock(4 * kMB - 1, &fresh));
+    EXPECT_EQ(again, block);
+    EXPECT_FALSE(fresh);
+    EXPECT_EQ(again[4 * kMB - 2], 0);
+    EXPECT_EQ(again[3 * kMB - 1], 0x5A);
+    EXPECT_EQ(KeptLargeBlockCount(), 0u);
+
+    // A shorter request takes a longer kept block cut to its length; the cut-off pages go back.
+    GiveBackLargeBlock(again, 4 * kMB - 1);
+    auto* shorter = static_cast<std::uint8_t*>(TakeLargeBlock(kMB, &fresh));
+    EXPECT_EQ(shorter, block);
+    EXPECT_FALSE(fresh);
+    shorter[2 * kMB - 1] = 1;
+    GiveBackLargeBlock(shorter, kMB);
+    EXPECT_EQ(KeptLargeBlockBytes(), 2 * kMB);
+
+    // The kept blocks stay within both bounds, and a block longer than the byte bound is not kept.
+    std::vector<void*> blocks;
+    for (std::size_t i = 0; i < kKeptLargeBlocks + 2; ++i) blocks.push_back(TakeLargeBlock(kMB));
+    for (void* b : blocks) {
+        ASSERT_NE(b, nullptr);
+        GiveBackLargeBlock(b, kMB);
+        EXPECT_LE(KeptLargeBlockCount(), kKeptLargeBlocks);
+    }
+    EXPECT_EQ(KeptLargeBlockCount(), kKeptLargeBlocks);
+    void* huge = TakeLargeBlock(kKeptLargeBlockBytes + kMB);
+    ASSERT_NE(huge, nullptr);
+    GiveBackLargeBlock(huge, kKeptLargeBlockBytes + kMB);
+    EXPECT_LE(KeptLargeBlockBytes(), kKeptLargeBlockBytes);
+    void* big = TakeLargeBlock(kKeptLargeBlockBytes - 2 * kMB);
+    ASSERT_NE(big, nullptr);
+    GiveBackLargeBlock(big, kKeptLargeBlockBytes - 2 * kMB);
+    EXPECT_LE(KeptLargeBlockBytes(), kKeptLargeBlockBytes);
+    EXPECT_EQ(KeptLargeBlockCount(), 2u);  // the big block and the one given back just before it
+
+    EXPECT_EQ(ReleaseKeptLargeBlocks(), kKeptLargeBlockBytes);
+    EXPECT_EQ(KeptLargeBlockCount(), 0u);
+    EXPECT_EQ(KeptLargeBlockBytes(), 0u);
 }
 
 }  // namespace
