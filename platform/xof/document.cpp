@@ -79,6 +79,17 @@ bool UniformScalars(const TemplateDef& def, Primitive& primitive, std::uint64_t&
     return true;
 }
 
+// Whether a template is a count and the 32-bit integers it sizes, {DWORD n; array DWORD v[n];}, as
+// a mesh face's vertex indices: its data is laid out exactly as a binary integer list gives it.
+bool CountedIntegerList(const TemplateDef& def) {
+    if (def.members.size() != 2) return false;
+    const TemplateMember& n = def.members[0];
+    const TemplateMember& values = def.members[1];
+    return !n.nested && n.dims.empty() && n.primitive == Primitive::Dword && !values.nested &&
+           values.dims.size() == 1 && values.dims[0].memberIndex == 0 &&
+           (values.primitive == Primitive::Dword || values.primitive == Primitive::Sdword);
+}
+
 // Grows a node's data to hold `extra` more bytes without reallocating for each value; the
 // capacity at least doubles when it has to grow.
 void MakeRoom(decltype(Node::data)& data, std::uint64_t extra) {
@@ -366,7 +377,27 @@ HRESULT FileParser::ReadMembers(const TemplateDef& def, Node& node, bool topLeve
             if (FAILED(hr = ReadArray(uniform, CappedProduct(count, width), node))) return hr;
             continue;
         }
-        for (std::uint64_t k = 0; k < count; ++k) {
+        std::uint64_t k = 0;
+        if (listLeft_ > 0 && !listIsFloat_ && CountedIntegerList(*m.nested)) {
+            // The elements that lie whole in the binary integer list being read are copied from it
+            // in one go; one that runs past its end is read value by value below.
+            const std::uint8_t* at = list_;
+            std::uint32_t left = listLeft_;
+            while (k < count && left > 0) {
+                const std::uint32_t n = LoadU32(at);
+                if (n >= left) break;
+                at += (std::size_t(n) + 1) * 4;
+                left -= n + 1;
+                ++k;
+            }
+            const std::size_t bytes = std::size_t(at - list_);
+            MakeRoom(node.data, bytes);
+            node.data.append(list_, bytes);
+            valuesRead_ += listLeft_ - left;
+            list_ = at;
+            listLeft_ = left;
+        }
+        for (; k < count; ++k) {
             const std::uint64_t before = valuesRead_;
             const std::size_t start = node.data.size();
             if (FAILED(hr = ReadMembers(*m.nested, node, false))) return hr;

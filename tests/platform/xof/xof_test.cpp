@@ -492,6 +492,81 @@ TEST(XofLayout, LargeArraysKeepEveryValue) {
     }
 }
 
+TEST(XofLayout, CountedListsReadAlikeWhereverBinaryListsBreak) {
+    // Faces (a count, then that many indices) in text, in one binary list, and in binary lists broken
+    // inside a face, right after a count, and into a float list that the integers may not take.
+    const std::string templates =
+        "template F { <00000000-0000-0000-0000-0000000000E7> DWORD n; array DWORD i[n]; }\n"
+        "template M { <00000000-0000-0000-0000-0000000000E8> DWORD faces; array F f[faces]; DWORD tail; }\n";
+    const std::vector<std::vector<std::uint32_t>> faces = {{3, 0, 1, 2}, {4, 2, 3, 4, 5}, {0}, {3, 7, 8, 9}, {5, 1, 2, 3, 4, 5}};
+    std::string text = "xof 0303txt 0032\n" + templates + "M { 5; ";
+    std::vector<std::uint32_t> flat = {5};
+    for (const auto& face : faces) {
+        text += std::to_string(face[0]) + ";";
+        for (std::size_t k = 1; k < face.size(); ++k) text += std::to_string(face[k]) + (k + 1 < face.size() ? "," : "");
+        text += ";,";
+        flat.insert(flat.end(), face.begin(), face.end());
+    }
+    text.back() = ';';
+    text += " 77; }\n";
+    flat.push_back(77);
+
+    const std::string header = "xof 0303txt 0032\n" + templates;
+    ComPtr<IDirectXFile> parser;
+    ASSERT_EQ(DirectXFileCreate(parser.ReleaseAndGetAddressOf()), S_OK);
+    ASSERT_EQ(parser->RegisterTemplates(const_cast<char*>(header.data()), DWORD(header.size())), S_OK);
+    auto binary = [&](const std::vector<std::size_t>& breaks) {
+        BinaryWriter bin;
+        bin.bytes = "xof 0303bin 0032";
+        bin.Name("M");
+        bin.Token(kOBrace);
+        std::size_t from = 0;
+        for (std::size_t at : breaks) {
+            bin.IntegerList(std::vector<std::uint32_t>(flat.begin() + from, flat.begin() + at));
+            from = at;
+        }
+        bin.IntegerList(std::vector<std::uint32_t>(flat.begin() + from, flat.end()));
+        bin.Token(kCBrace);
+        return bin.bytes;
+    };
+    auto dataOf = [&](const std::string& file) {
+        ComPtr<IDirectXFileEnumObject> e;
+        DXFILELOADMEMORY memory{const_cast<char*>(file.data()), DWORD(file.size())};
+        EXPECT_EQ(parser->CreateEnumObject(&memory, DXFILELOAD_FROMMEMORY, e.ReleaseAndGetAddressOf()), S_OK);
+        ComPtr<IDirectXFileData> m;
+        if (!e || FAILED(e->GetNextDataObject(m.ReleaseAndGetAddressOf()))) return std::vector<std::uint8_t>{};
+        return DataOf(m.Get());
+    };
+    const std::vector<std::uint8_t> expected = dataOf(text);
+    ASSERT_EQ(expected.size(), 4 * flat.size());
+    for (std::size_t k = 0; k < flat.size(); ++k) EXPECT_EQ(U32(expected, 4 * k), flat[k]) << k;
+    for (const std::vector<std::size_t>& breaks : std::vector<std::vector<std::size_t>>{
+             {}, {1}, {3}, {5}, {6}, {2, 7, 10}, {11}, {15, 16}, {21}, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10}})
+        EXPECT_EQ(dataOf(binary(breaks)), expected) << breaks.size() << " breaks";
+
+    // A face count past the end of the file, and a float list where indices belong, still fail.
+    BinaryWriter shortFile;
+    shortFile.bytes = "xof 0303bin 0032";
+    shortFile.Name("M");
+    shortFile.Token(kOBrace);
+    shortFile.IntegerList({2, 3, 0, 1, 2, 9, 1});
+    shortFile.Token(kCBrace);
+    ComPtr<IDirectXFileEnumObject> e;
+    DXFILELOADMEMORY memory{shortFile.bytes.data(), DWORD(shortFile.bytes.size())};
+    EXPECT_EQ(parser->CreateEnumObject(&memory, DXFILELOAD_FROMMEMORY, e.ReleaseAndGetAddressOf()), DXFILEERR_PARSEERROR);
+    BinaryWriter floats;
+    floats.bytes = "xof 0303bin 0032";
+    floats.Name("M");
+    floats.Token(kOBrace);
+    floats.IntegerList({1, 3, 0});
+    floats.FloatList({1.0, 2.0});
+    floats.IntegerList({5});
+    floats.Token(kCBrace);
+    DXFILELOADMEMORY floatMemory{floats.bytes.data(), DWORD(floats.bytes.size())};
+    EXPECT_EQ(parser->CreateEnumObject(&floatMemory, DXFILELOAD_FROMMEMORY, e.ReleaseAndGetAddressOf()),
+              DXFILEERR_PARSEERROR);
+}
+
 TEST(XofFiles, LoadOptionsAndHeaders) {
     ComPtr<IDirectXFile> parser;
     ASSERT_EQ(DirectXFileCreate(parser.ReleaseAndGetAddressOf()), S_OK);
