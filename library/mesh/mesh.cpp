@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <numeric>
 #include <span>
 #include <vector>
 
@@ -413,7 +414,13 @@ HRESULT MeshObject::PointRepsFromAdjacency(const DWORD* adjacency, DWORD* pointR
 
 HRESULT MeshObject::GenerateAdjacency(float tolerance, DWORD* adjacency) {
     if (adjacency == nullptr || !(tolerance >= 0.0f)) return D3DERR_INVALIDCALL;
-    std::vector<DWORD> reps;
+    // Every entry is written; the table is in large-block storage, reused from load to load.
+    FilledMeshArray<DWORD> reps;
+    try {
+        reps.resize(vertexCount_);
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
     // Positions stored as floats are read where they lie; other types are converted first.
     int element = FindDeclarationElement(declaration_, D3DDECLUSAGE_POSITION, 0);
     if (element < 0) element = FindDeclarationElement(declaration_, D3DDECLUSAGE_POSITIONT, 0);
@@ -422,12 +429,13 @@ HRESULT MeshObject::GenerateAdjacency(float tolerance, DWORD* adjacency) {
     if (floats && vertexBuffer_) {
         ScopedLock lock(vertexBuffer_.Get(), D3DLOCK_READONLY);
         if (FAILED(lock.Result())) return lock.Result();
-        reps = PointRepsFromPositions(lock.Bytes() + declaration_[element].Offset, vertexSize_, vertexCount_,
-                                      tolerance);
+        PointRepsFromPositions(lock.Bytes() + declaration_[element].Offset, vertexSize_, vertexCount_, tolerance,
+                               reps.data());
     } else {
         std::vector<float> positions;
         if (HRESULT hr = ReadPositions(&positions); FAILED(hr)) return hr;
-        reps = PointRepsFromPositions(positions, vertexCount_, tolerance);
+        PointRepsFromPositions(reinterpret_cast<const BYTE*>(positions.data()), 3 * sizeof(float), vertexCount_,
+                               tolerance, reps.data());
     }
     return WithIndices([&](const DWORD* indices, std::size_t count) {
         qm::AdjacencyFromPointReps(indices, count, vertexCount_, reps.data(), adjacency);
@@ -486,13 +494,17 @@ HRESULT MeshObject::OptimizeInPlace(DWORD flags, const DWORD* adjacencyIn, DWORD
     if (!planned) return D3DERR_INVALIDCALL;
     ComPtr<DataBuffer> remapBuffer;
     if (vertexRemap != nullptr) {
-        if (HRESULT hr = CreateDataBuffer(static_cast<DWORD>(plan.vertexRemap.size() * sizeof(DWORD)),
-                                          remapBuffer.ReleaseAndGetAddressOf());
+        // A plan that moves no vertex leaves its remap empty: each vertex maps to itself.
+        const bool identity = plan.vertexRemap.empty();
+        const std::size_t count = identity ? vertexCount_ : plan.vertexRemap.size();
+        if (HRESULT hr = CreateDataBuffer(static_cast<DWORD>(count * sizeof(DWORD)), remapBuffer.ReleaseAndGetAddressOf());
             FAILED(hr))
             return hr;
-        if (!plan.vertexRemap.empty())
-            std::memcpy(remapBuffer->GetBufferPointer(), plan.vertexRemap.data(),
-                        plan.vertexRemap.size() * sizeof(DWORD));
+        DWORD* remap = static_cast<DWORD*>(remapBuffer->GetBufferPointer());
+        if (identity)
+            std::iota(remap, remap + count, 0u);
+        else if (count > 0)
+            std::memcpy(remap, plan.vertexRemap.data(), count * sizeof(DWORD));
     }
 
     // Vertices first: the only step that can fail after the plan (new buffer, locks).
@@ -529,9 +541,9 @@ HRESULT MeshObject::OptimizeInPlace(DWORD flags, const DWORD* adjacencyIn, DWORD
     }
 
     if (adjacencyOut != nullptr) {
-        MeshArray<DWORD> oldToNew(faceCount_);
+        FilledMeshArray<DWORD> oldToNew(faceCount_);  // faceRemap is a permutation: every entry is set
         for (DWORD f = 0; f < faceCount_; ++f) oldToNew[plan.faceRemap[f]] = f;
-        MeshArray<DWORD> previous(adjacencyIn, adjacencyIn + 3 * static_cast<std::size_t>(faceCount_));
+        FilledMeshArray<DWORD> previous(adjacencyIn, adjacencyIn + 3 * static_cast<std::size_t>(faceCount_));
         for (DWORD f = 0; f < faceCount_; ++f) {
             for (int k = 0; k < 3; ++k) {
                 DWORD neighbour = previous[3 * static_cast<std::size_t>(plan.faceRemap[f]) + k];

@@ -200,17 +200,16 @@ struct HalfEdgeRun {
 
 }  // namespace
 
-std::vector<DWORD> PointRepsFromPositions(const BYTE* positions, std::size_t stride, DWORD vertexCount,
-                                          float tolerance) {
-    std::vector<DWORD> reps(vertexCount);
+void PointRepsFromPositions(const BYTE* positions, std::size_t stride, DWORD vertexCount, float tolerance,
+                            DWORD* reps) {
     if (tolerance == 0.0f) {
-        GroupEqualPositions(positions, stride, vertexCount, reps.data());
-        return reps;
+        GroupEqualPositions(positions, stride, vertexCount, reps);
+        return;
     }
     // A negative or NaN tolerance brings no two vertices together.
     if (!(tolerance > 0.0f)) {
-        std::iota(reps.begin(), reps.end(), 0u);
-        return reps;
+        std::iota(reps, reps + vertexCount, 0u);
+        return;
     }
     std::vector<float> packed(3 * static_cast<std::size_t>(vertexCount));
     for (DWORD v = 0; v < vertexCount; ++v)
@@ -221,7 +220,6 @@ std::vector<DWORD> PointRepsFromPositions(const BYTE* positions, std::size_t str
     else
         SweepPositions(packed.data(), vertexCount, tolerance, sets);
     for (DWORD v = 0; v < vertexCount; ++v) reps[v] = sets.Find(v);
-    return reps;
 }
 
 void AdjacencyFromPointReps(const DWORD* indices, std::size_t indexCount, DWORD vertexCount, const DWORD* pointReps,
@@ -233,65 +231,105 @@ void AdjacencyFromPointReps(const DWORD* indices, std::size_t indexCount, DWORD 
     const std::size_t halfEdgeCount = 3 * faceCount;
     std::fill(adjacency, adjacency + halfEdgeCount, kNoNeighbour);
     if (faceCount == 0) return;
-    auto rep = [&](std::size_t corner) {
-        const DWORD v = indices[corner];
-        return pointReps != nullptr && v < vertexCount ? pointReps[v] : v;
+
+    // Every corner's representative, looked up once; the half-edges are counted per lower end in
+    // the same pass while every representative is below the vertex count (one bucket per vertex).
+    FilledMeshArray<DWORD> corners(halfEdgeCount);
+    MeshArray<DWORD> bucketStart(std::size_t{vertexCount} + 1, 0);
+    auto rep = [&](DWORD v) { return pointReps != nullptr && v < vertexCount ? pointReps[v] : v; };
+    auto count = [&](DWORD a, DWORD b) {
+        if (a != b) ++bucketStart[std::min(a, b) + std::size_t{1}];
     };
     DWORD highest = 0;
-    for (std::size_t i = 0; i < halfEdgeCount; ++i) highest = std::max(highest, rep(i));
-    // Representatives past what one bucket per value can cover (indices beyond the vertex count, or
-    // such representatives given) are renumbered densely, in the same order, first.
-    std::vector<DWORD> dense;
-    if (highest >= std::size_t{vertexCount} + halfEdgeCount) {
-        dense.resize(halfEdgeCount);
-        for (std::size_t i = 0; i < halfEdgeCount; ++i) dense[i] = rep(i);
-        std::vector<DWORD> values(dense);
-        std::sort(values.begin(), values.end());
-        values.erase(std::unique(values.begin(), values.end()), values.end());
-        for (DWORD& d : dense)
-            d = static_cast<DWORD>(std::lower_bound(values.begin(), values.end(), d) - values.begin());
-        highest = static_cast<DWORD>(values.size() - 1);
-    }
-    auto corner = [&](std::size_t i) { return dense.empty() ? rep(i) : dense[i]; };
-    auto ends = [&](std::size_t e, DWORD& from, DWORD& to) {
-        const std::size_t k = e % 3;
-        from = corner(e);
-        to = corner(k == 2 ? e - 2 : e + 1);
-    };
-
-    const std::size_t bucketCount = std::size_t{highest} + 1;
-    MeshArray<DWORD> bucketStart(bucketCount + 1, 0);
-    for (std::size_t e = 0; e < halfEdgeCount; ++e) {
-        DWORD a, b;
-        ends(e, a, b);
-        if (a != b) ++bucketStart[std::min(a, b) + 1];
-    }
-    for (std::size_t i = 0; i < bucketCount; ++i) bucketStart[i + 1] += bucketStart[i];
-    // Each item: the higher representative above the half-edge number.
-    MeshArray<std::uint64_t> items(bucketStart[bucketCount]);
-    {
-        MeshArray<DWORD> fill(bucketStart.begin(), bucketStart.end() - 1);
-        for (std::size_t e = 0; e < halfEdgeCount; ++e) {
-            DWORD a, b;
-            ends(e, a, b);
-            if (a == b) continue;
-            items[fill[std::min(a, b)]++] = std::uint64_t{std::max(a, b)} << 32 | e;
+    for (std::size_t f = 0; f < halfEdgeCount; f += 3) {
+        const DWORD c0 = rep(indices[f]), c1 = rep(indices[f + 1]), c2 = rep(indices[f + 2]);
+        corners[f] = c0;
+        corners[f + 1] = c1;
+        corners[f + 2] = c2;
+        highest = std::max(highest, std::max(c0, std::max(c1, c2)));
+        if (highest < vertexCount) {
+            count(c0, c1);
+            count(c1, c2);
+            count(c2, c0);
         }
     }
+    if (highest >= vertexCount) {
+        // Representatives past what one bucket per value can cover (indices beyond the vertex
+        // count, or such representatives given) are renumbered densely, in the same order, first.
+        if (highest >= std::size_t{vertexCount} + halfEdgeCount) {
+            std::vector<DWORD> values(corners.begin(), corners.end());
+            std::sort(values.begin(), values.end());
+            values.erase(std::unique(values.begin(), values.end()), values.end());
+            for (DWORD& d : corners)
+                d = static_cast<DWORD>(std::lower_bound(values.begin(), values.end(), d) - values.begin());
+            highest = static_cast<DWORD>(values.size() - 1);
+        }
+        bucketStart.assign(std::size_t{highest} + 2, 0);
+        for (std::size_t f = 0; f < halfEdgeCount; f += 3) {
+            count(corners[f], corners[f + 1]);
+            count(corners[f + 1], corners[f + 2]);
+            count(corners[f + 2], corners[f]);
+        }
+    }
+    const DWORD* corner = corners.data();
+    const std::size_t bucketCount = bucketStart.size() - 1;
+    for (std::size_t i = 0; i < bucketCount; ++i) bucketStart[i + 1] += bucketStart[i];
+
+    // Each bucket's half-edges, placed from its end down so that the starts come out in place: the
+    // half-edges are visited last to first, which leaves each bucket in face order, and afterwards
+    // bucket b starts at bucketStart[b + 1] and ends where bucket b + 1 starts. Each item holds the
+    // higher representative above the half-edge number.
+    FilledMeshArray<std::uint64_t> items(bucketStart[bucketCount]);
+    {
+        DWORD* next = bucketStart.data() + 1;
+        auto place = [&](DWORD a, DWORD b, std::size_t e) {
+            if (a != b) items[--next[std::min(a, b)]] = std::uint64_t{std::max(a, b)} << 32 | e;
+        };
+        for (std::size_t f = halfEdgeCount; f > 0;) {
+            f -= 3;
+            const DWORD c0 = corner[f], c1 = corner[f + 1], c2 = corner[f + 2];
+            place(c2, c0, f + 2);
+            place(c1, c2, f + 1);
+            place(c0, c1, f);
+        }
+    }
+    const DWORD* startOf = bucketStart.data() + 1;
+
     HalfEdgeRun run;
     for (std::size_t bucket = 0; bucket < bucketCount; ++bucket) {
-        std::uint64_t* first = items.data() + bucketStart[bucket];
-        std::uint64_t* last = items.data() + bucketStart[bucket + 1];
-        if (last - first > 16) {
-            std::sort(first, last);
-        } else {
-            for (std::uint64_t* i = first + 1; i < last; ++i) {
-                const std::uint64_t item = *i;
-                std::uint64_t* j = i;
-                for (; j > first && item < *(j - 1); --j) *j = *(j - 1);
-                *j = item;
+        std::uint64_t* first = items.data() + startOf[bucket];
+        std::uint64_t* last = items.data() + (bucket + 1 < bucketCount ? startOf[bucket + 1] : items.size());
+        const std::size_t n = static_cast<std::size_t>(last - first);
+        if (n < 2) continue;
+        if (n <= 32) {
+            // In face order, each half-edge takes the earliest one still open that joins the same
+            // two representatives the other way round from another face; the open ones are a mask.
+            DWORD highEnd[32], face[32];
+            bool fromLow[32];
+            std::uint32_t open = 0;
+            for (std::size_t i = 0; i < n; ++i) {
+                const DWORD e = static_cast<DWORD>(first[i]);
+                highEnd[i] = static_cast<DWORD>(first[i] >> 32);
+                fromLow[i] = corner[e] == bucket;
+                face[i] = e / 3;
+                std::uint32_t candidates = open;
+                bool paired = false;
+                while (candidates != 0) {
+                    const int j = __builtin_ctz(candidates);
+                    candidates &= candidates - 1;
+                    if (highEnd[j] != highEnd[i] || fromLow[j] == fromLow[i] || face[j] == face[i]) continue;
+                    adjacency[e] = face[j];
+                    adjacency[static_cast<DWORD>(first[j])] = face[i];
+                    open &= ~(std::uint32_t{1} << j);
+                    paired = true;
+                    break;
+                }
+                if (!paired) open |= std::uint32_t{1} << i;
             }
+            continue;
         }
+        // Larger buckets (a vertex many faces meet at) are sorted by their higher end, then face order.
+        std::sort(first, last);
         for (std::uint64_t* begin = first; begin < last;) {
             std::uint64_t* end = begin + 1;
             while (end < last && (*end >> 32) == (*begin >> 32)) ++end;
@@ -302,7 +340,7 @@ void AdjacencyFromPointReps(const DWORD* indices, std::size_t indexCount, DWORD 
                 for (std::uint64_t* it = begin; it < end; ++it) {
                     const DWORD e = static_cast<DWORD>(*it);
                     const DWORD face = e / 3;
-                    const int direction = corner(e) == bucket ? 0 : 1;
+                    const int direction = corner[e] == bucket ? 0 : 1;
                     std::vector<DWORD>& waiting = run.open[1 - direction];
                     bool paired = false;
                     for (auto w = waiting.begin(); w != waiting.end(); ++w) {
@@ -367,8 +405,12 @@ std::vector<AttributeRange> BuildAttributeTable(std::span<const DWORD> indices, 
 namespace {
 
 // Faces in order of attribute id, keeping their order within an id. Meshes carry few distinct ids,
-// so the faces are counted into one run per id; many distinct ids fall back to a merge sort.
-void SortFacesByAttribute(std::span<const DWORD> attributes, MeshArray<DWORD>& order) {
+// so the faces are counted into one run per id; many distinct ids fall back to a merge sort. With
+// `table` given, the counted path also makes the attribute table of the sorted faces (one entry per
+// id, with the range of the vertices its faces use, the indices kept as they are) in the same pass
+// and returns true; the merge sort leaves it to the caller.
+bool SortFacesByAttribute(std::span<const DWORD> attributes, std::span<const DWORD> indices,
+                          FilledMeshArray<DWORD>& order, std::vector<AttributeRange>* table) {
     const std::size_t faceCount = attributes.size();
     constexpr std::size_t kFewIds = 64;
     std::vector<DWORD> ids;
@@ -379,7 +421,7 @@ void SortFacesByAttribute(std::span<const DWORD> attributes, MeshArray<DWORD>& o
     if (ids.size() > kFewIds) {
         std::iota(order.begin(), order.end(), 0u);
         std::stable_sort(order.begin(), order.end(), [&](DWORD a, DWORD b) { return attributes[a] < attributes[b]; });
-        return;
+        return false;
     }
     std::sort(ids.begin(), ids.end());
     std::vector<std::size_t> start(ids.size() + 1, 0);
@@ -390,11 +432,29 @@ void SortFacesByAttribute(std::span<const DWORD> attributes, MeshArray<DWORD>& o
         ++start[run + 1];
     }
     for (std::size_t i = 0; i < ids.size(); ++i) start[i + 1] += start[i];
+    if (table == nullptr) {
+        for (std::size_t f = 0; f < faceCount; ++f) {
+            if (f == 0 || attributes[f] != attributes[f - 1])
+                run = static_cast<std::size_t>(std::lower_bound(ids.begin(), ids.end(), attributes[f]) - ids.begin());
+            order[start[run]++] = static_cast<DWORD>(f);
+        }
+        return false;
+    }
+    const std::vector<std::size_t> first(start.begin(), start.end() - 1);
+    std::vector<DWORD> low(ids.size(), 0xFFFFFFFF), high(ids.size(), 0);
     for (std::size_t f = 0; f < faceCount; ++f) {
         if (f == 0 || attributes[f] != attributes[f - 1])
             run = static_cast<std::size_t>(std::lower_bound(ids.begin(), ids.end(), attributes[f]) - ids.begin());
         order[start[run]++] = static_cast<DWORD>(f);
+        const DWORD a = indices[3 * f], b = indices[3 * f + 1], c = indices[3 * f + 2];
+        low[run] = std::min(low[run], std::min(a, std::min(b, c)));
+        high[run] = std::max(high[run], std::max(a, std::max(b, c)));
     }
+    table->clear();
+    for (std::size_t i = 0; i < ids.size(); ++i)
+        table->push_back(AttributeRange{ids[i], static_cast<DWORD>(first[i]), static_cast<DWORD>(start[i] - first[i]),
+                                        low[i], high[i] - low[i] + 1});
+    return true;
 }
 
 }  // namespace
@@ -403,16 +463,18 @@ bool PlanOptimization(DWORD flags, std::span<const DWORD> indices, std::span<con
                       DWORD vertexCount, OptimizationPlan* plan) {
     const std::size_t faceCount = attributes.size();
     plan->sorted = (flags & (kOptimizeAttrSort | kOptimizeVertexCache | kOptimizeStripReorder)) != 0;
+    // Vertices follow their first use in the new face order, so that each group's vertices lie
+    // together; with compaction the unused ones are dropped, otherwise they keep their order at the end.
+    const bool moveVertices = (flags & kOptimizeIgnoreVerts) == 0 && (plan->sorted || (flags & kOptimizeCompact) != 0);
+    // While the indices stay as they are, the sort can make the attribute table on its way.
+    bool tableMade = false;
     if (plan->sorted) {
-        SortFacesByAttribute(attributes, plan->faceRemap);
+        tableMade = SortFacesByAttribute(attributes, indices, plan->faceRemap, moveVertices ? nullptr : &plan->table);
     } else {
         plan->faceRemap.resize(faceCount);
         std::iota(plan->faceRemap.begin(), plan->faceRemap.end(), 0u);
     }
 
-    // Vertices follow their first use in the new face order, so that each group's vertices lie
-    // together; with compaction the unused ones are dropped, otherwise they keep their order at the end.
-    const bool moveVertices = (flags & kOptimizeIgnoreVerts) == 0 && (plan->sorted || (flags & kOptimizeCompact) != 0);
     MeshArray<DWORD> oldToNew;
     if (moveVertices) {
         for (DWORD index : indices)
@@ -436,21 +498,28 @@ bool PlanOptimization(DWORD flags, std::span<const DWORD> indices, std::span<con
             }
         }
     } else {
-        plan->vertexRemap.resize(vertexCount);
-        std::iota(plan->vertexRemap.begin(), plan->vertexRemap.end(), 0u);
+        plan->vertexRemap.clear();  // every vertex keeps its place
     }
 
     plan->indices.resize(indices.size());
     plan->attributes.resize(faceCount);
-    for (std::size_t f = 0; f < faceCount; ++f) {
-        const DWORD old = plan->faceRemap[f];
-        plan->attributes[f] = attributes[old];
-        for (int c = 0; c < 3; ++c) {
-            DWORD index = indices[3 * static_cast<std::size_t>(old) + c];
-            plan->indices[3 * f + c] = moveVertices ? oldToNew[index] : index;
+    DWORD* newIndices = plan->indices.data();
+    DWORD* newAttributes = plan->attributes.data();
+    const DWORD* order = plan->faceRemap.data();
+    if (moveVertices) {
+        for (std::size_t f = 0; f < faceCount; ++f) {
+            const std::size_t old = order[f];
+            newAttributes[f] = attributes[old];
+            for (int c = 0; c < 3; ++c) newIndices[3 * f + c] = oldToNew[indices[3 * old + c]];
+        }
+    } else {
+        for (std::size_t f = 0; f < faceCount; ++f) {
+            const std::size_t old = order[f];
+            newAttributes[f] = attributes[old];
+            std::memcpy(newIndices + 3 * f, &indices[3 * old], 3 * sizeof(DWORD));
         }
     }
-    if (plan->sorted) plan->table = BuildAttributeTable(plan->indices, plan->attributes);
+    if (plan->sorted && !tableMade) plan->table = BuildAttributeTable(plan->indices, plan->attributes);
     return true;
 }
 

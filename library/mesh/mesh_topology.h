@@ -14,12 +14,21 @@ namespace qm {
 // Arrays sized by a mesh's vertices or faces, in huge-page-backed storage once they are large.
 template <class T>
 using MeshArray = std::vector<T, LargeBlockAllocator<T>>;
+// The same for arrays written in full once sized: sizing them does not clear them first.
+template <class T>
+using FilledMeshArray = std::vector<T, UninitializedLargeBlockAllocator<T>>;
 
 // For every vertex the lowest vertex whose position lies within tolerance of it in x, y and z,
 // joined transitively (tolerance 0: equal positions). Vertices with a NaN coordinate stand alone.
-// positions: vertexCount entries of x, y, z (floats), `stride` bytes apart.
-std::vector<DWORD> PointRepsFromPositions(const BYTE* positions, std::size_t stride, DWORD vertexCount,
-                                          float tolerance);
+// positions: vertexCount entries of x, y, z (floats), `stride` bytes apart; reps: vertexCount entries.
+void PointRepsFromPositions(const BYTE* positions, std::size_t stride, DWORD vertexCount, float tolerance,
+                            DWORD* reps);
+inline std::vector<DWORD> PointRepsFromPositions(const BYTE* positions, std::size_t stride, DWORD vertexCount,
+                                                 float tolerance) {
+    std::vector<DWORD> reps(vertexCount);
+    PointRepsFromPositions(positions, stride, vertexCount, tolerance, reps.data());
+    return reps;
+}
 inline std::vector<DWORD> PointRepsFromPositions(const std::vector<float>& positions, DWORD vertexCount,
                                                  float tolerance) {
     return PointRepsFromPositions(reinterpret_cast<const BYTE*>(positions.data()), 3 * sizeof(float), vertexCount,
@@ -43,9 +52,9 @@ void PointRepsFromAdjacency(const std::vector<DWORD>& indices, DWORD vertexCount
 
 // The result of planning an in-place optimisation.
 struct OptimizationPlan {
-    MeshArray<DWORD> faceRemap;         // new face -> old face
-    MeshArray<DWORD> vertexRemap;       // new vertex -> old vertex
-    MeshArray<DWORD> indices;           // the new index list
+    FilledMeshArray<DWORD> faceRemap;   // new face -> old face
+    MeshArray<DWORD> vertexRemap;       // new vertex -> old vertex; empty when no vertex moves
+    FilledMeshArray<DWORD> indices;     // the new index list
     MeshArray<DWORD> attributes;        // the new attribute ids
     std::vector<AttributeRange> table;  // filled when the faces were sorted
     bool sorted = false;
