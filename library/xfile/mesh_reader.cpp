@@ -22,11 +22,37 @@
 namespace qm {
 namespace {
 
+// The 32-bit word at a byte offset of a data object's bytes (the caller has checked the bounds).
+DWORD WordAt(const BYTE* bytes, std::uint64_t offset) {
+    DWORD value;
+    std::memcpy(&value, bytes + offset, 4);
+    return value;
+}
+
+// Fans one face's n >= 3 indices, starting at a byte offset, into triangles (first, previous, next)
+// given to emit; false as soon as an index is not below limit.
+template <class Emit>
+bool FanFace(const BYTE* bytes, std::uint64_t first, DWORD n, DWORD limit, Emit emit) {
+    const DWORD i0 = WordAt(bytes, first);
+    DWORD previous = WordAt(bytes, first + 4);
+    if (i0 >= limit || previous >= limit) return false;
+    for (DWORD k = 2; k < n; ++k) {
+        const DWORD next = WordAt(bytes, first + 4ull * k);
+        if (next >= limit) return false;
+        emit(i0, previous, next);
+        previous = next;
+    }
+    return true;
+}
+
 constexpr DWORD kRemovedTriangle = 0xFFFFFFFF;
 
 // Per-vertex and per-face records of a model, in huge-page-backed storage once they are large.
 template <class T>
 using Records = std::vector<T, LargeBlockAllocator<T>>;
+// Records written in full as they are made, so not cleared first.
+template <class T>
+using WrittenRecords = std::vector<T, UninitializedLargeBlockAllocator<T>>;
 constexpr DWORD kAttributeSortFlags = kOptimizeAttrSort | kOptimizeIgnoreVerts | kOptimizeDoNotSplit;
 constexpr DWORD kIndex16Limit = 65535;
 
@@ -156,10 +182,12 @@ private:
     HRESULT BuildDeclaration();
     void GenerateNormals();
     void ApplyCornerNormals();
+    bool ApplyNormalsOfOwnIndex();
     void ExpandInfluencesToCopies();
     HRESULT CreateAndFill(ComPtr<Mesh>* mesh);
     void PlanVertexLayout();
     void WriteVertex(const LoadVertex& v, BYTE* out) const;
+    bool WritesWholeVertex(DWORD stride) const;
     void ReleaseLoadRecords();
     HRESULT BuildAdjacency(Mesh* mesh, ComPtr<DataBuffer>* adjacency);
     HRESULT Publish();
@@ -174,13 +202,13 @@ private:
     DWORD fileVertexCount_ = 0;
     DWORD faceCount_ = 0;
     Records<DWORD> faceFirstTriangle_;  // faceCount_ + 1 entries
-    Records<LoadVertex> vertices_;
-    Records<LoadTriangle> triangles_;
+    WrittenRecords<LoadVertex> vertices_;
+    WrittenRecords<LoadTriangle> triangles_;
 
     // Normals.
     bool haveNormals_ = false;
-    Records<Vector3> fileNormals_;    // the MeshNormals normals, kept for a later PMInfo
-    Records<DWORD> cornerNormals_;    // 3 per triangle when the normals are per corner: indices into fileNormals_
+    WrittenRecords<Vector3> fileNormals_;    // the MeshNormals normals, kept for a later PMInfo
+    WrittenRecords<DWORD> cornerNormals_;    // 3 per triangle when the normals are per corner: indices into fileNormals_
     bool normalsPerCorner_ = false;
 
     bool haveColors_ = false;
@@ -225,8 +253,12 @@ private:
     };
     std::vector<ByteCopy> fvfCopies_, declCopies_;
     int normalOffset_ = -1, colorOffset_ = -1, uvOffset_ = -1;
+    // The triangles kept (file triangle of each mesh face) and each file triangle's mesh face; both
+    // empty while no triangle was removed (every triangle is its own face).
     Records<DWORD> keptTriangles_;
     Records<DWORD> newTriangleIndex_;
+    DWORD keptCount_ = 0;
+    DWORD triangleTotal_ = 0;
     std::vector<DWORD> representatives_;  // each vertex's original, kept for the adjacency
     ComPtr<Mesh> mesh_;
     ComPtr<DataBuffer> adjacency_;
@@ -243,41 +275,43 @@ HRESULT MeshReader::ReadBody() {
     if (fileVertexCount_ == 0 || faceCount_ == 0) return ERR_MESH_HAS_NO_DATA;
     if (!d.Has(0, facesAt + 4 + 4ull * faceCount_)) return E_FAIL;
 
-    // Every record must lie inside the data, and exactly faceCount_ records must fill it.
+    // Every record must lie inside the data, and exactly faceCount_ records must fill it; a first
+    // pass over the counts alone checks that and sizes the triangles exactly.
+    const BYTE* bytes = d.Bytes();
+    const std::uint64_t end = d.Size();
     faceFirstTriangle_.resize(std::size_t(faceCount_) + 1);
     std::uint64_t at = facesAt + 4;
     std::uint64_t triangleCount = 0;
     for (DWORD f = 0; f < faceCount_; ++f) {
-        if (!d.Has(at, 4)) return E_FAIL;
-        const DWORD n = d.U32(at);
-        if (n < 3 || !d.Has(at + 4, 4ull * n)) return E_FAIL;
+        if (end - at < 4) return E_FAIL;
+        const DWORD n = WordAt(bytes, at);
+        if (n < 3 || (end - at - 4) / 4 < n) return E_FAIL;
         faceFirstTriangle_[f] = DWORD(triangleCount);
         triangleCount += n - 2;
         at += 4 + 4ull * n;
     }
-    if (at != d.Size()) return E_FAIL;
+    if (at != end) return E_FAIL;
     faceFirstTriangle_[faceCount_] = DWORD(triangleCount);
 
-    // Triangles and vertices are appended in order into reserved storage, written once each.
-    triangles_.reserve(triangleCount);
+    // Then every face is fanned into triangles written in place, each index checked once.
+    triangles_.resize(std::size_t(triangleCount));
+    LoadTriangle* out = triangles_.data();
+    const DWORD vertexCount = fileVertexCount_;
     at = facesAt + 4;
     for (DWORD f = 0; f < faceCount_; ++f) {
-        const DWORD n = d.U32(at);
+        const DWORD n = WordAt(bytes, at);
         const std::uint64_t first = at + 4;
-        const DWORD i0 = d.U32(first);
-        for (DWORD k = 0; k + 2 < n; ++k) {
-            const LoadTriangle t{{i0, d.U32(first + 4ull * (k + 1)), d.U32(first + 4ull * (k + 2))}, 0};
-            if (t.v[0] >= fileVertexCount_ || t.v[1] >= fileVertexCount_ || t.v[2] >= fileVertexCount_) return E_FAIL;
-            triangles_.push_back(t);
-        }
-        at += 4 + 4ull * n;
+        if (!FanFace(bytes, first, n, vertexCount,
+                     [&](DWORD a, DWORD b, DWORD c) { *out++ = LoadTriangle{{a, b, c}, 0}; }))
+            return E_FAIL;
+        at = first + 4ull * n;
     }
 
-    vertices_.reserve(fileVertexCount_);
+    vertices_.resize(fileVertexCount_);
+    LoadVertex* vertex = vertices_.data();
     for (DWORD i = 0; i < fileVertexCount_; ++i) {
         const std::uint64_t p = 4 + 12ull * i;
-        vertices_.push_back(
-            {Vector3(d.F32(p), d.F32(p + 4), d.F32(p + 8)), {1, 1, 1, 0}, {0, 0}, Vector3(0, 0, 0), 0, i, i, i});
+        vertex[i] = {Vector3(d.F32(p), d.F32(p + 4), d.F32(p + 8)), {1, 1, 1, 0}, {0, 0}, Vector3(0, 0, 0), 0, i, i, i};
     }
     return S_OK;
 }
@@ -347,29 +381,26 @@ HRESULT MeshReader::ReadNormals(const DataView& d) {
     if (progressiveSeen_ && normalCount != fileVertexCount_) return E_FAIL;
 
     // Each triangle corner keeps the index of its normal, fanned as the face was.
-    Records<DWORD> corners;
-    corners.reserve(3 * triangles_.size());
+    const BYTE* bytes = d.Bytes();
+    const std::uint64_t end = d.Size();
+    WrittenRecords<DWORD> corners(3 * triangles_.size());
+    DWORD* corner = corners.data();
     std::uint64_t at = facesAt + 4;
     for (DWORD f = 0; f < faceCount_; ++f) {
         const DWORD sides = faceFirstTriangle_[f + 1] - faceFirstTriangle_[f] + 2;
-        if (!d.Has(at, 4) || d.U32(at) != sides || !d.Has(at + 4, 4ull * sides)) return E_FAIL;
+        if (end - at < 4 || WordAt(bytes, at) != sides || (end - at - 4) / 4 < sides) return E_FAIL;
         const std::uint64_t first = at + 4;
-        for (DWORD k = 0; k < sides; ++k)
-            if (d.U32(first + 4ull * k) >= normalCount) return E_FAIL;
-        const DWORD n0 = d.U32(first);
-        for (DWORD k = 0; k + 2 < sides; ++k) {
-            corners.push_back(n0);
-            corners.push_back(d.U32(first + 4ull * (k + 1)));
-            corners.push_back(d.U32(first + 4ull * (k + 2)));
-        }
-        at += 4 + 4ull * sides;
+        if (!FanFace(bytes, first, sides, normalCount, [&](DWORD a, DWORD b, DWORD c) {
+                corner[0] = a;
+                corner[1] = b;
+                corner[2] = c;
+                corner += 3;
+            }))
+            return E_FAIL;
+        at = first + 4ull * sides;
     }
-    Records<Vector3> normals;
-    normals.reserve(normalCount);
-    for (DWORD i = 0; i < normalCount; ++i) {
-        const std::uint64_t p = 4 + 12ull * i;
-        normals.emplace_back(d.F32(p), d.F32(p + 4), d.F32(p + 8));
-    }
+    WrittenRecords<Vector3> normals(normalCount);
+    if (normalCount > 0) std::memcpy(normals.data(), bytes + 4, 12ull * normalCount);
     haveNormals_ = true;
     fileNormals_ = std::move(normals);
     if (progressiveSeen_) {
@@ -695,10 +726,40 @@ void MeshReader::GenerateNormals() {
     }
 }
 
+// The layout most exporters write: every corner's normal has its vertex's index. When, besides,
+// no used vertex holds a normal yet, the corner walk below would give each used vertex its own
+// normal and split none; that is done here in two straight passes instead (the walk's test of each
+// corner, first visit or not, is a branch that cannot be predicted). False, changing nothing, when
+// the normals are laid out otherwise.
+bool MeshReader::ApplyNormalsOfOwnIndex() {
+    const std::size_t vertexCount = vertices_.size();
+    std::vector<std::uint8_t> used(vertexCount, 0);
+    const LoadTriangle* triangle = triangles_.data();
+    const DWORD* corner = cornerNormals_.data();
+    DWORD differ = 0;
+    for (std::size_t t = 0; t < triangles_.size(); ++t) {
+        for (int k = 0; k < 3; ++k) {
+            const DWORD v = triangle[t].v[k];
+            differ |= v ^ corner[3 * t + k];
+            used[v] = 1;
+        }
+    }
+    if (differ != 0) return false;
+    for (std::size_t v = 0; v < vertexCount; ++v)
+        if (used[v] != 0 && vertices_[v].normalCount != 0) return false;
+    for (std::size_t v = 0; v < vertexCount; ++v) {
+        if (used[v] == 0) continue;
+        vertices_[v].normal = fileNormals_[v];
+        vertices_[v].normalCount = 1;
+    }
+    return true;
+}
+
 // Gives every triangle corner its normal: a vertex without a normal takes it, one with the same
 // normal is kept, else a vertex of its duplicate ring that holds it, else a new copy in the ring.
 // Rings are searched through a table made the first time a ring needs a search.
 void MeshReader::ApplyCornerNormals() {
+    if (ApplyNormalsOfOwnIndex()) return;
     std::unordered_map<NormalKey, DWORD, NormalKeyHash> holders;
     std::vector<bool> ringIndexed(vertices_.size(), false);
     auto remember = [&](DWORD v) {
@@ -831,8 +892,24 @@ void MeshReader::WriteVertex(const LoadVertex& v, BYTE* out) const {
     if (uvOffset_ >= 0) std::memcpy(out + uvOffset_, v.uv, 8);
 }
 
+// Whether WriteVertex sets every byte of a vertex of this stride.
+bool MeshReader::WritesWholeVertex(DWORD stride) const {
+    std::vector<bool> set(stride, false);
+    auto mark = [&](UINT offset, UINT size) {
+        for (UINT i = offset; i < offset + size && i < stride; ++i) set[i] = true;
+    };
+    for (const ByteCopy& c : fvfCopies_) mark(c.to, c.size);
+    for (const ByteCopy& c : declCopies_) mark(c.to, c.size);
+    const D3DVERTEXELEMENT9& position = declaration_[0];
+    mark(position.Offset, position.Type == D3DDECLTYPE_FLOAT4 ? 16 : 12);
+    if (normalOffset_ >= 0) mark(UINT(normalOffset_), 12);
+    if (colorOffset_ >= 0) mark(UINT(colorOffset_), 4);
+    if (uvOffset_ >= 0) mark(UINT(uvOffset_), 8);
+    return std::find(set.begin(), set.end(), false) == set.end();
+}
+
 HRESULT MeshReader::CreateAndFill(ComPtr<Mesh>* mesh) {
-    const DWORD triangleCount = DWORD(keptTriangles_.size());
+    const DWORD triangleCount = keptCount_;
     const DWORD vertexCount = DWORD(vertices_.size());
     const bool wide = triangleCount >= kIndex16Limit || vertexCount >= kIndex16Limit;
     const DWORD options = options_ | (wide ? kMesh32BitIndices : 0);
@@ -847,29 +924,35 @@ HRESULT MeshReader::CreateAndFill(ComPtr<Mesh>* mesh) {
     if (HRESULT hr = m->LockVertexBuffer(0, &data); FAILED(hr)) return hr;
     const DWORD stride = m->GetVertexSize();
     BYTE* out = static_cast<BYTE*>(data);
-    std::memset(out, 0, std::size_t(stride) * vertexCount);
+    // Bytes no element sets are zero.
+    if (!WritesWholeVertex(stride)) std::memset(out, 0, std::size_t(stride) * vertexCount);
     for (const LoadVertex& v : vertices_) {
         WriteVertex(v, out);
         out += stride;
     }
     m->UnlockVertexBuffer();
 
+    const bool allKept = keptTriangles_.empty();
+    auto triangle = [&](DWORD t) -> const LoadTriangle& { return triangles_[allKept ? t : keptTriangles_[t]]; };
     if (HRESULT hr = m->LockIndexBuffer(0, &data); FAILED(hr)) return hr;
-    for (DWORD t = 0; t < triangleCount; ++t) {
-        const LoadTriangle& triangle = triangles_[keptTriangles_[t]];
-        for (int k = 0; k < 3; ++k) {
-            if (wide) static_cast<DWORD*>(data)[3 * t + k] = triangle.v[k];
-            else static_cast<WORD*>(data)[3 * t + k] = WORD(triangle.v[k]);
+    if (wide) {
+        DWORD* indices = static_cast<DWORD*>(data);
+        for (DWORD t = 0; t < triangleCount; ++t) {
+            const LoadTriangle& kept = triangle(t);
+            indices[3 * std::size_t(t)] = kept.v[0];
+            indices[3 * std::size_t(t) + 1] = kept.v[1];
+            indices[3 * std::size_t(t) + 2] = kept.v[2];
         }
+    } else {
+        WORD* indices = static_cast<WORD*>(data);
+        for (DWORD t = 0; t < triangleCount; ++t)
+            for (int k = 0; k < 3; ++k) indices[3 * std::size_t(t) + k] = WORD(triangle(t).v[k]);
     }
     m->UnlockIndexBuffer();
 
     DWORD* attributes = nullptr;
     if (HRESULT hr = m->LockAttributeBuffer(0, &attributes); FAILED(hr)) return hr;
-    for (DWORD t = 0; t < triangleCount; ++t) {
-        const LoadTriangle& triangle = triangles_[keptTriangles_[t]];
-        attributes[t] = triangle.material;
-    }
+    for (DWORD t = 0; t < triangleCount; ++t) attributes[t] = triangle(t).material;
     m->UnlockAttributeBuffer();
     return S_OK;
 }
@@ -881,10 +964,10 @@ void MeshReader::ReleaseLoadRecords() {
         representatives_.resize(vertices_.size());
         for (std::size_t v = 0; v < vertices_.size(); ++v) representatives_[v] = vertices_[v].original;
     }
-    Records<LoadVertex>().swap(vertices_);
-    Records<LoadTriangle>().swap(triangles_);
-    Records<DWORD>().swap(cornerNormals_);
-    Records<Vector3>().swap(fileNormals_);
+    WrittenRecords<LoadVertex>().swap(vertices_);
+    WrittenRecords<LoadTriangle>().swap(triangles_);
+    WrittenRecords<DWORD>().swap(cornerNormals_);
+    WrittenRecords<Vector3>().swap(fileNormals_);
     Records<DWORD>().swap(faceFirstTriangle_);
     std::vector<BYTE>().swap(fvfData_);
     std::vector<BYTE>().swap(declDataBytes_);
@@ -901,10 +984,14 @@ HRESULT MeshReader::BuildAdjacency(Mesh* mesh, ComPtr<DataBuffer>* adjacency) {
     if (HRESULT hr = CreateDataBuffer(12 * triangleCount, adjacency->ReleaseAndGetAddressOf()); FAILED(hr)) return hr;
     DWORD* out = static_cast<DWORD*>((*adjacency)->GetBufferPointer());
     if (haveFileAdjacency_) {
+        const bool allKept = keptTriangles_.empty();
         for (DWORD t = 0; t < triangleCount; ++t) {
+            const std::size_t file = allKept ? t : keptTriangles_[t];
             for (int k = 0; k < 3; ++k) {
-                const DWORD neighbour = fileAdjacency_[3 * std::size_t(keptTriangles_[t]) + k];
-                out[3 * t + k] = neighbour < newTriangleIndex_.size() ? newTriangleIndex_[neighbour] : kNoNeighbour;
+                const DWORD neighbour = fileAdjacency_[3 * file + k];
+                out[3 * t + k] = neighbour >= triangleTotal_ ? kNoNeighbour
+                                 : allKept                   ? neighbour
+                                                             : newTriangleIndex_[neighbour];
             }
         }
         return S_OK;
@@ -921,18 +1008,26 @@ HRESULT MeshReader::Read(Mesh** mesh) {
     if (!haveNormals_ && FindDeclarationElement(declaration_, D3DDECLUSAGE_NORMAL, 0) >= 0) GenerateNormals();
     if (normalsPerCorner_) ApplyCornerNormals();
 
-    newTriangleIndex_.assign(triangles_.size(), kNoNeighbour);
-    keptTriangles_.reserve(triangles_.size());
-    for (std::size_t t = 0; t < triangles_.size(); ++t) {
-        LoadTriangle& triangle = triangles_[t];
+    // Triangles with a repeated vertex are removed; the numbering tables are made only when one was.
+    triangleTotal_ = DWORD(triangles_.size());
+    std::size_t removed = 0;
+    for (LoadTriangle& triangle : triangles_) {
         if (triangle.v[0] == triangle.v[1] || triangle.v[1] == triangle.v[2] || triangle.v[0] == triangle.v[2]) {
             triangle.v[0] = kRemovedTriangle;
-            continue;
+            ++removed;
         }
-        newTriangleIndex_[t] = DWORD(keptTriangles_.size());
-        keptTriangles_.push_back(DWORD(t));
     }
-    if (keptTriangles_.empty()) return ERR_MESH_HAS_NO_DATA;
+    keptCount_ = DWORD(triangles_.size() - removed);
+    if (keptCount_ == 0) return ERR_MESH_HAS_NO_DATA;
+    if (removed > 0) {
+        newTriangleIndex_.assign(triangles_.size(), kNoNeighbour);
+        keptTriangles_.reserve(keptCount_);
+        for (std::size_t t = 0; t < triangles_.size(); ++t) {
+            if (triangles_[t].v[0] == kRemovedTriangle) continue;
+            newTriangleIndex_[t] = DWORD(keptTriangles_.size());
+            keptTriangles_.push_back(DWORD(t));
+        }
+    }
     ExpandInfluencesToCopies();
 
     if (HRESULT hr = CreateAndFill(&mesh_); FAILED(hr)) return hr;

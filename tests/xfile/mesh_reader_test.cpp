@@ -113,6 +113,35 @@ TEST_F(MeshReaderTest, FansPolygonsAndSplitsVerticesAlongNormals) {
     }
 }
 
+TEST_F(MeshReaderTest, NormalsIndexedLikeTheVerticesStayWithThem) {
+    // Five vertices, the last used by no face, and five distinct normals. With each corner's normal
+    // index equal to its vertex index, every used vertex takes its own normal and the unused one keeps
+    // none; when one corner names another normal, that corner's vertex is split.
+    const Float3 normals[5] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}, {-1, 0, 0}, {0, -1, 0}};
+    auto body = [](const char* normalFaces) {
+        return std::string("Mesh {\n5;\n0;0;0;,\n0;1;0;,\n1;1;0;,\n1;0;0;,\n5;5;5;;\n2;\n3;0,1,2;,\n3;0,2,3;;\n"
+                           "MeshNormals {\n5;\n1;0;0;,\n0;1;0;,\n0;0;1;,\n-1;0;0;,\n0;-1;0;;\n2;\n") +
+               normalFaces + "}\n}\n";
+    };
+    ReadResult same = Read(body("3;0,1,2;,\n3;0,2,3;;\n"));
+    ASSERT_EQ(same.hr, S_OK);
+    ASSERT_EQ(same.mesh->GetVertexCount(), 5u);
+    EXPECT_EQ(ReadIndices(same.mesh.Get()), (std::vector<DWORD>{0, 1, 2, 0, 2, 3}));
+    std::vector<BYTE> bytes = VertexBytes(same.mesh.Get());
+    for (DWORD v = 0; v < 4; ++v) EXPECT_EQ(VertexField<Float3>(bytes, same.mesh.Get(), v, 12), normals[v]) << v;
+    EXPECT_EQ(VertexField<Float3>(bytes, same.mesh.Get(), 4, 12), (Float3{0, 0, 0}));
+
+    ReadResult other = Read(body("3;0,1,2;,\n3;4,2,3;;\n"));
+    ASSERT_EQ(other.hr, S_OK);
+    ASSERT_EQ(other.mesh->GetVertexCount(), 6u);
+    EXPECT_EQ(ReadIndices(other.mesh.Get()), (std::vector<DWORD>{0, 1, 2, 5, 2, 3}));
+    bytes = VertexBytes(other.mesh.Get());
+    EXPECT_EQ(VertexField<Float3>(bytes, other.mesh.Get(), 0, 12), normals[0]);
+    EXPECT_EQ(VertexField<Float3>(bytes, other.mesh.Get(), 5, 0), (Float3{0, 0, 0}));
+    EXPECT_EQ(VertexField<Float3>(bytes, other.mesh.Get(), 5, 12), normals[4]);
+    EXPECT_EQ(VertexField<Float3>(bytes, other.mesh.Get(), 4, 12), (Float3{0, 0, 0}));
+}
+
 TEST_F(MeshReaderTest, GeneratesNormalsOnlyWhereTheFormatAsksForThem) {
     // FVFData declaring a normal, no MeshNormals: each vertex gets the unit normal of
     // (p0 - p1) x (p0 - p2) = (0, -1, 0) x (-1, 0, 0) = (0, 0, -1); the FVFData normal bytes are unused.
