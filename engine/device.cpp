@@ -8,6 +8,7 @@
 #include "engine/fixed.h"
 #include "engine/quad_vertex.h"
 #include "platform/win/host_window.h"
+#include "platform/win/large_blocks.h"
 #include "platform/win/message_box.h"
 
 namespace qm {
@@ -124,6 +125,8 @@ std::int32_t ByeEngine() {
     engine.quadVertexBuffer.Reset();
     engine.shaderTable.Clear();
     engine.selectedShader = nullptr;
+    // The large blocks kept for the next model's load go back to the system with the models.
+    ReleaseKeptLargeBlocks();
     return 0;
 }
 

@@ -14,6 +14,7 @@
 #include "engine/states.h"
 #include "platform/d3d9/diagnostics.h"
 #include "platform/win/host_window.h"
+#include "platform/win/large_blocks.h"
 #include "platform/win/message_box.h"
 
 namespace qm {
@@ -377,7 +378,12 @@ TEST_F(EngineDevice, LightTableSendsRecordsAsTheExportsSay) {
 TEST_F(EngineDevice, ByeKeepsLightsFontAndDevice) {
     OpenDevice();
     AddLightEntry(1, D3DLIGHT_POINT);
+    // A large block released earlier and kept for the next load goes back to the system.
+    constexpr std::size_t kBlock = std::size_t{4} << 20;
+    GiveBackLargeBlock(TakeLargeBlock(kBlock), kBlock);
+    ASSERT_GT(KeptLargeBlockCount(), 0u);
     ASSERT_EQ(ByeEngine(), 0);
+    EXPECT_EQ(KeptLargeBlockCount(), 0u);
     EXPECT_FALSE(Engine().quadVertexBuffer);
     EXPECT_TRUE(Engine().device);
     EXPECT_TRUE(Engine().direct3d);
