@@ -595,7 +595,9 @@ void EncodeDxtColorBlock(const Rgba in[16], bool allowTransparent, BYTE block[8]
                 continue;
             }
             const float t = projection[i] + carried[i];
-            const int position = static_cast<int>(std::min(std::max(t, 0.0f), steps) + 0.5f);
+            // Limited to 0 .. steps, a NaN (from a NaN pixel) giving position 0.
+            const float limited = t > 0.0f ? (t < steps ? t : steps) : 0.0f;
+            const int position = static_cast<int>(limited + 0.5f);
             Diffuse(carried, i, t - static_cast<float>(position));
             indices |= codes[position] << (2 * i);
         }

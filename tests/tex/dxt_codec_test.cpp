@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 #include "library/tex/convert_filter.h"
 #include "library/tex/dxt_codec.h"
@@ -153,6 +154,27 @@ TEST(DxtBlocks, ThreeColourModeFitsAllSixteenPoints) {
     EncodeDxtBlock(D3DFMT_DXT1, in, block);
     const BYTE expected[8] = {0x00, 0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0x00};
     EXPECT_EQ(0, std::memcmp(block, expected, 8));
+}
+
+// Pixels from float formats can be NaN in any channel. Every format encodes such a block without
+// undefined arithmetic (the sanitizer build checks the conversions) into a block that decodes to
+// numbers.
+TEST(DxtBlocks, NotANumberPixelsEncode) {
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    for (D3DFORMAT format : {D3DFMT_DXT1, D3DFMT_DXT2, D3DFMT_DXT3, D3DFMT_DXT4, D3DFMT_DXT5}) {
+        for (int channel = 0; channel < 4; ++channel) {
+            Rgba in[16];
+            for (Rgba& v : in) v = {1, 0, 0, 1};
+            for (int i = 0; i < 16; i += 5) (&in[i].r)[channel] = nan;
+            BYTE block[16];
+            EncodeDxtBlock(format, in, block);
+            Rgba out[16];
+            DecodeDxtBlock(format, block, out);
+            for (const Rgba& v : out) {
+                EXPECT_FALSE(std::isnan(v.r) || std::isnan(v.g) || std::isnan(v.b) || std::isnan(v.a));
+            }
+        }
+    }
 }
 
 // RMS error over red, green and blue (and alpha where stored) on smooth gradients with noise.
