@@ -222,6 +222,12 @@ TEST(MeshTopologyRules, PointRepresentativesFollowTheToleranceRule) {
     for (float tolerance : {0.0f, 0.4f, 0.6f}) {
         EXPECT_EQ(PointRepsFromPositions(grid, 900, tolerance), RepresentativesByRule(grid, tolerance));
     }
+    // Enough vertices for exact grouping to split them into several parts by hash: 6,000 drawn from
+    // the values above, so that equal positions (signed zeros and infinities among them) recur far
+    // apart in vertex order.
+    std::vector<float> many(3 * 6000);
+    for (float& c : many) c = values[random() % std::size(values)];
+    EXPECT_EQ(PointRepsFromPositions(many, 6000, 0.0f), RepresentativesByRule(many, 0.0f));
 }
 
 // Adjacency by the rule, face by face: each edge (a, b) takes the earliest earlier edge (b, a) of
