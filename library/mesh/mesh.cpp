@@ -437,8 +437,12 @@ HRESULT MeshObject::GenerateAdjacency(float tolerance, DWORD* adjacency) {
         PointRepsFromPositions(reinterpret_cast<const BYTE*>(positions.data()), 3 * sizeof(float), vertexCount_,
                                tolerance, reps.data());
     }
+    // Positions that are all distinct leave every vertex its own representative, which the
+    // adjacency then takes without looking each corner up.
+    bool distinct = true;
+    for (DWORD v = 0; v < vertexCount_ && distinct; ++v) distinct = reps[v] == v;
     return WithIndices([&](const DWORD* indices, std::size_t count) {
-        qm::AdjacencyFromPointReps(indices, count, vertexCount_, reps.data(), adjacency);
+        qm::AdjacencyFromPointReps(indices, count, vertexCount_, distinct ? nullptr : reps.data(), adjacency);
         return D3D_OK;
     });
 }

@@ -448,6 +448,10 @@ HRESULT FileParser::ReadScalar(Primitive p, Node& node, std::int64_t& value) {
     if (FAILED(hr = ReadInteger(v))) return hr;
     if (v < std::int64_t(std::numeric_limits<std::int32_t>::min()) || v > std::int64_t(0xFFFFFFFFll))
         return DXFILEERR_BADVALUE;
+    // The rest of a binary integer list belongs to this object too (a list left over at its end is
+    // an error), so its data is given room for all of it at once: a count read before a large array,
+    // as a mesh's face count, does not double the data only for the array to double it again.
+    if (listLeft_ > 0) MakeRoom(node.data, 4 + std::uint64_t(listLeft_) * 4);
     // Stored as its low bytes; the value seen by array sizes is what the stored type holds.
     switch (p) {
         case Primitive::Word: Append(node.data, std::uint16_t(v)); value = std::uint16_t(v); break;
