@@ -23,16 +23,12 @@ using FilledMeshArray = std::vector<T, UninitializedLargeBlockAllocator<T>>;
 // positions: vertexCount entries of x, y, z (floats), `stride` bytes apart; reps: vertexCount entries.
 void PointRepsFromPositions(const BYTE* positions, std::size_t stride, DWORD vertexCount, float tolerance,
                             DWORD* reps);
-inline std::vector<DWORD> PointRepsFromPositions(const BYTE* positions, std::size_t stride, DWORD vertexCount,
-                                                 float tolerance) {
-    std::vector<DWORD> reps(vertexCount);
-    PointRepsFromPositions(positions, stride, vertexCount, tolerance, reps.data());
-    return reps;
-}
 inline std::vector<DWORD> PointRepsFromPositions(const std::vector<float>& positions, DWORD vertexCount,
                                                  float tolerance) {
-    return PointRepsFromPositions(reinterpret_cast<const BYTE*>(positions.data()), 3 * sizeof(float), vertexCount,
-                                  tolerance);
+    std::vector<DWORD> reps(vertexCount);
+    PointRepsFromPositions(reinterpret_cast<const BYTE*>(positions.data()), 3 * sizeof(float), vertexCount, tolerance,
+                           reps.data());
+    return reps;
 }
 
 // Three entries per face: the face across edge k (corners k and k + 1), or kNoNeighbour. Faces are

@@ -113,7 +113,6 @@ constexpr std::array<float, 6> kFifths = Quotients<5>();
 constexpr std::array<float, 16> kFifteenths = Quotients<15>();
 constexpr std::array<float, 256> kByteValues = Quotients<255>();
 
-
 float Clamp01(float v) { return std::clamp(v, 0.0f, 1.0f); }
 
 // floor(v + 0.5) for v >= 0, without a library call (conversion truncates toward zero). Values from
@@ -235,8 +234,8 @@ float RoundedPairError(std::uint32_t pair, const FitTargets& targets, int entrie
 // whose 5-6-5 rounding fits the targets best (the earliest of equals).
 void RefineColorEndpoints(F4& e0, F4& e1, const F4* points, const float* px, const float* py, const float* pz,
                           int count, int entries, const FitTargets& targets) {
-    std::uint32_t bestPair = RoundedPair(e0, e1), lastPair = bestPair;
-    float bestError = RoundedPairError(bestPair, targets, entries);
+    std::uint32_t lastPair = RoundedPair(e0, e1);
+    float bestError = RoundedPairError(lastPair, targets, entries);
     F4 best0 = e0, best1 = e1;
     const float steps = static_cast<float>(entries - 1);
     const float* weights = entries == 4 ? kThirds.data() : kHalves.data();
@@ -280,7 +279,7 @@ void RefineColorEndpoints(F4& e0, F4& e1, const F4* points, const float* px, con
         if (pair == lastPair) continue;  // rounds as the previous pass did: no better, no worse
         lastPair = pair;
         const float error = RoundedPairError(pair, targets, entries);
-        if (error < bestError) bestError = error, bestPair = pair, best0 = e0, best1 = e1;
+        if (error < bestError) bestError = error, best0 = e0, best1 = e1;
     }
     e0 = best0;
     e1 = best1;
@@ -595,9 +594,7 @@ void EncodeDxtColorBlock(const Rgba in[16], bool allowTransparent, BYTE block[8]
                 continue;
             }
             const float t = projection[i] + carried[i];
-            // Limited to 0 .. steps, a NaN (from a NaN pixel) giving position 0.
-            const float limited = t > 0.0f ? (t < steps ? t : steps) : 0.0f;
-            const int position = static_cast<int>(limited + 0.5f);
+            const int position = Position(t, steps);  // a NaN (from a NaN pixel) gives 0
             Diffuse(carried, i, t - static_cast<float>(position));
             indices |= codes[position] << (2 * i);
         }

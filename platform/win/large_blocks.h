@@ -139,26 +139,28 @@ public:
     }
     // New bytes are zero; growth at least doubles the capacity.
     void resize(std::size_t size) {
-        Grow(size);
+        grow(size);
         if (size > size_) std::memset(bytes_ + size_, 0, size - size_);
         size_ = size;
     }
     // Adds `count` bytes for the caller to fill and returns where they start.
     std::uint8_t* extend(std::size_t count) {
-        Grow(size_ + count);
+        grow(size_ + count);
         size_ += count;
         return bytes_ + (size_ - count);
     }
     void append(const void* bytes, std::size_t count) {
-        Grow(size_ + count);
+        grow(size_ + count);
         if (count > 0) std::memcpy(bytes_ + size_, bytes, count);
         size_ += count;
     }
 
-private:
-    void Grow(std::size_t size) {
+    // Room for `size` bytes in all; when it has to grow, the capacity at least doubles.
+    void grow(std::size_t size) {
         if (size > capacity_) reserve(size > 2 * capacity_ ? size : 2 * capacity_);
     }
+
+private:
     void Swap(ByteArray& other) noexcept {
         std::swap(bytes_, other.bytes_);
         std::swap(size_, other.size_);

@@ -90,13 +90,9 @@ bool CountedIntegerList(const TemplateDef& def) {
            (values.primitive == Primitive::Dword || values.primitive == Primitive::Sdword);
 }
 
-// Grows a node's data to hold `extra` more bytes without reallocating for each value; the
-// capacity at least doubles when it has to grow.
-void MakeRoom(decltype(Node::data)& data, std::uint64_t extra) {
-    const std::uint64_t needed = data.size() + extra;
-    if (needed <= data.capacity()) return;
-    data.reserve(std::size_t(std::max<std::uint64_t>(needed, 2 * std::uint64_t(data.capacity()))));
-}
+// Grows a node's data ahead to hold `extra` more bytes, so that the values appended next do not
+// reallocate one by one.
+void MakeRoom(decltype(Node::data)& data, std::uint64_t extra) { data.grow(std::size_t(data.size() + extra)); }
 
 class FileParser {
 public:
@@ -391,7 +387,6 @@ HRESULT FileParser::ReadMembers(const TemplateDef& def, Node& node, bool topLeve
                 ++k;
             }
             const std::size_t bytes = std::size_t(at - list_);
-            MakeRoom(node.data, bytes);
             node.data.append(list_, bytes);
             valuesRead_ += listLeft_ - left;
             list_ = at;

@@ -135,6 +135,9 @@ TEST_F(MeshTopologyTest, OptimizeMakesASortedCopyAndChecksFlags) {
     ComPtr<Mesh> sorted = ComPtr<Mesh>::Adopt(made);
     ComPtr<DataBuffer> remapHold = ComPtr<DataBuffer>::Adopt(remap);
     EXPECT_EQ(remap->GetBufferSize(), 9 * sizeof(DWORD));
+    // The vertices stay where they are: each maps to itself.
+    const DWORD* remapped = static_cast<const DWORD*>(remap->GetBufferPointer());
+    EXPECT_EQ(std::vector<DWORD>(remapped, remapped + 9), (std::vector<DWORD>{0, 1, 2, 3, 4, 5, 6, 7, 8}));
     EXPECT_EQ(sorted->GetOptions(), 0x110u);
     EXPECT_EQ(ReadAttributes(sorted.Get()), (std::vector<DWORD>{1, 2, 3, 3}));
     EXPECT_EQ(ReadAttributes(mesh.Get()), (std::vector<DWORD>{3, 1, 3, 2}));
