@@ -182,13 +182,10 @@ HRESULT ReadAnimationKey(IDirectXFileData* object, AnimationKeys& keys) {
     return S_OK;
 }
 
+// The keys read, taken out of the optional; none for an array not read.
 template <class Key>
-const Key* KeysOf(const std::optional<std::vector<Key>>& keys) {
-    return keys && !keys->empty() ? keys->data() : nullptr;
-}
-template <class Key>
-UINT CountOf(const std::optional<std::vector<Key>>& keys) {
-    return keys ? static_cast<UINT>(keys->size()) : 0;
+std::vector<Key> TakeKeys(std::optional<std::vector<Key>>& keys) {
+    return keys ? std::move(*keys) : std::vector<Key>();
 }
 
 }  // namespace
@@ -237,10 +234,8 @@ HRESULT LoadAnimation(double ticksPerSecond, IDirectXFileData* object, KeyframeI
     if (FAILED(hr)) return hr;
     if (!keys.Any()) return E_FAIL;
 
-    return CreateKeyframeInterpolator(frameName ? frameName->c_str() : nullptr, KeysOf(keys.scale),
-                                      CountOf(keys.scale), KeysOf(keys.rotation), CountOf(keys.rotation),
-                                      KeysOf(keys.translation), CountOf(keys.translation), ticksPerSecond,
-                                      interpolator);
+    return CreateKeyframeInterpolator(frameName ? frameName->c_str() : nullptr, TakeKeys(keys.scale),
+                                      TakeKeys(keys.rotation), TakeKeys(keys.translation), ticksPerSecond, interpolator);
 }
 
 HRESULT LoadAnimationSet(double ticksPerSecond, IDirectXFileData* object, AnimationSet** set) {

@@ -8,6 +8,7 @@
 #include <new>
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "library/anim/key_track.h"
@@ -128,17 +129,17 @@ private:
     std::vector<ComPtr<KeyframeInterpolator>> interpolators_;
 };
 
-// Copies count keys, or gives the one default key when there are none.
+// The keys, or the one default key when there are none.
 template <class Key>
-std::vector<Key> KeysOrDefault(const Key* keys, UINT count, const Key& fallback) {
-    if (keys == nullptr || count == 0) return {fallback};
-    return std::vector<Key>(keys, keys + count);
+std::vector<Key> KeysOrDefault(std::vector<Key> keys, const Key& fallback) {
+    if (keys.empty()) keys.push_back(fallback);
+    return keys;
 }
 
 // Last key time, 1.0 for an absent array.
 template <class Key>
-double LastTime(const Key* keys, UINT count) {
-    return keys == nullptr || count == 0 ? 1.0 : static_cast<double>(keys[count - 1].time);
+double LastTime(const std::vector<Key>& keys) {
+    return keys.empty() ? 1.0 : static_cast<double>(keys.back().time);
 }
 
 }  // namespace
@@ -153,19 +154,36 @@ HRESULT CreateKeyframeInterpolator(const char* name, const VectorKey* scaleKeys,
         return D3DERR_INVALIDCALL;
     }
     *interpolator = nullptr;
+    try {
+        auto copy = [](const auto* keys, UINT count) {
+            using Key = std::remove_const_t<std::remove_pointer_t<decltype(keys)>>;
+            return keys == nullptr ? std::vector<Key>() : std::vector<Key>(keys, keys + count);
+        };
+        return CreateKeyframeInterpolator(name, copy(scaleKeys, scaleKeyCount), copy(rotationKeys, rotationKeyCount),
+                                          copy(translationKeys, translationKeyCount), ticksPerSecond, interpolator);
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+}
+
+HRESULT CreateKeyframeInterpolator(const char* name, std::vector<VectorKey> scaleKeys,
+                                   std::vector<RotationKey> rotationKeys, std::vector<VectorKey> translationKeys,
+                                   double ticksPerSecond, KeyframeInterpolator** interpolator) {
+    if (interpolator == nullptr) return D3DERR_INVALIDCALL;
+    *interpolator = nullptr;
 
     // The period's rule: keys that all end at T give T; an absent array counts as 1.
-    const double s = LastTime(scaleKeys, scaleKeyCount);
-    const double r = LastTime(rotationKeys, rotationKeyCount);
-    const double t = LastTime(translationKeys, translationKeyCount);
+    const double s = LastTime(scaleKeys);
+    const double r = LastTime(rotationKeys);
+    const double t = LastTime(translationKeys);
     const double periodTicks = s != r ? s * r : (t != r ? s * t : s);
 
     try {
         auto made = MakeRef<KeyframeInterpolatorImpl>(
             CopyName(name), periodTicks / ticksPerSecond, ticksPerSecond,
-            KeysOrDefault(scaleKeys, scaleKeyCount, VectorKey{0.0f, Vector3(1.0f, 1.0f, 1.0f)}),
-            KeysOrDefault(rotationKeys, rotationKeyCount, RotationKey{0.0f, Quaternion{0.0f, 0.0f, 0.0f, 1.0f}}),
-            KeysOrDefault(translationKeys, translationKeyCount, VectorKey{0.0f, Vector3(0.0f, 0.0f, 0.0f)}));
+            KeysOrDefault(std::move(scaleKeys), VectorKey{0.0f, Vector3(1.0f, 1.0f, 1.0f)}),
+            KeysOrDefault(std::move(rotationKeys), RotationKey{0.0f, Quaternion{0.0f, 0.0f, 0.0f, 1.0f}}),
+            KeysOrDefault(std::move(translationKeys), VectorKey{0.0f, Vector3(0.0f, 0.0f, 0.0f)}));
         if (!made) return E_OUTOFMEMORY;
         *interpolator = made.Detach();
         return S_OK;

@@ -3,6 +3,8 @@
 // of interpolators sorted by name), with the functions that create them.
 #pragma once
 
+#include <vector>
+
 #include "library/math/math_types.h"
 #include "platform/win/unknown.h"
 
@@ -91,6 +93,11 @@ HRESULT CreateKeyframeInterpolator(const char* name, const VectorKey* scaleKeys,
                                    const RotationKey* rotationKeys, UINT rotationKeyCount,
                                    const VectorKey* translationKeys, UINT translationKeyCount, double ticksPerSecond,
                                    KeyframeInterpolator** interpolator);
+
+// The same, taking the key arrays over instead of copying them; an empty array counts as absent.
+HRESULT CreateKeyframeInterpolator(const char* name, std::vector<VectorKey> scaleKeys,
+                                   std::vector<RotationKey> rotationKeys, std::vector<VectorKey> translationKeys,
+                                   double ticksPerSecond, KeyframeInterpolator** interpolator);
 
 // Creates a set holding a new reference on each of the count interpolators. No array, a count of
 // 0, an interpolator without a name or no out pointer: D3DERR_INVALIDCALL.

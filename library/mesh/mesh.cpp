@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <new>
 #include <numeric>
 #include <span>
@@ -545,14 +546,22 @@ HRESULT MeshObject::OptimizeInPlace(DWORD flags, const DWORD* adjacencyIn, DWORD
     }
 
     if (adjacencyOut != nullptr) {
-        FilledMeshArray<DWORD> oldToNew(faceCount_);  // faceRemap is a permutation: every entry is set
-        for (DWORD f = 0; f < faceCount_; ++f) oldToNew[plan.faceRemap[f]] = f;
-        FilledMeshArray<DWORD> previous(adjacencyIn, adjacencyIn + 3 * static_cast<std::size_t>(faceCount_));
+        // Each old face's entries go to its new place, its neighbours renumbered; a table that is
+        // also the output is read from a copy.
+        const std::size_t words = 3 * static_cast<std::size_t>(faceCount_);
+        const DWORD* from = adjacencyIn;
+        FilledMeshArray<DWORD> previous;
+        if (std::less<const DWORD*>()(adjacencyIn, adjacencyOut + words) &&
+            std::less<const DWORD*>()(adjacencyOut, adjacencyIn + words)) {
+            previous.assign(adjacencyIn, adjacencyIn + words);
+            from = previous.data();
+        }
+        const DWORD* newFace = plan.newFace.data();
         for (DWORD f = 0; f < faceCount_; ++f) {
+            DWORD* to = adjacencyOut + 3 * static_cast<std::size_t>(newFace[f]);
             for (int k = 0; k < 3; ++k) {
-                DWORD neighbour = previous[3 * static_cast<std::size_t>(plan.faceRemap[f]) + k];
-                adjacencyOut[3 * static_cast<std::size_t>(f) + k] =
-                    neighbour < faceCount_ ? oldToNew[neighbour] : kNoNeighbour;
+                const DWORD neighbour = from[3 * static_cast<std::size_t>(f) + k];
+                to[k] = neighbour < faceCount_ ? newFace[neighbour] : kNoNeighbour;
             }
         }
     }

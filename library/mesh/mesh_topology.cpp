@@ -54,29 +54,46 @@ std::uint32_t HashBits(std::uint32_t x, std::uint32_t y, std::uint32_t z) {
 
 // Tolerance 0: x equal (infinities included), y and z equal and finite. Equality is transitive, so
 // every vertex's representative is the first vertex of its exact position, found in a flat
-// open-addressing table of vertex numbers.
+// open-addressing table. Each entry holds the position's hash beside its vertex, so that a probe
+// loads another vertex's position only when the hashes agree. The table is larger than the fast
+// caches, so each vertex's slot is hashed and prefetched kAhead vertices before it is probed.
 void GroupEqualPositions(const BYTE* positions, std::size_t stride, DWORD vertexCount, DWORD* reps) {
     std::size_t capacity = 16;
     while (capacity < 2 * static_cast<std::size_t>(vertexCount)) capacity *= 2;
     const std::size_t mask = capacity - 1;
-    MeshArray<DWORD> table(capacity, kNoNeighbour);
+    constexpr std::uint64_t kEmpty = ~std::uint64_t{0};
+    MeshArray<std::uint64_t> table(capacity, kEmpty);
     auto load = [&](DWORD v, float* xyz) { std::memcpy(xyz, positions + v * stride, 3 * sizeof(float)); };
-    for (DWORD v = 0; v < vertexCount; ++v) {
-        reps[v] = v;
+    constexpr std::uint64_t kUnusable = ~std::uint64_t{0};
+    constexpr DWORD kAhead = 64;
+    std::uint64_t hashes[kAhead];
+    auto hash = [&](DWORD v) {
         float p[3];
         load(v, p);
-        if (p[0] != p[0] || !IsFinite(p[1]) || !IsFinite(p[2])) continue;
-        std::size_t slot = HashBits(EqualityBits(p[0]), EqualityBits(p[1]), EqualityBits(p[2])) & mask;
-        for (;; slot = (slot + 1) & mask) {
-            const DWORD held = table[slot];
-            if (held == kNoNeighbour) {
-                table[slot] = v;
+        if (p[0] != p[0] || !IsFinite(p[1]) || !IsFinite(p[2])) return kUnusable;
+        const std::uint64_t h = HashBits(EqualityBits(p[0]), EqualityBits(p[1]), EqualityBits(p[2]));
+        __builtin_prefetch(&table[h & mask], 1);
+        return h;
+    };
+    for (DWORD v = 0; v < std::min(kAhead, vertexCount); ++v) hashes[v] = hash(v);
+    for (DWORD v = 0; v < vertexCount; ++v) {
+        const std::uint64_t h = hashes[v % kAhead];
+        if (v + kAhead < vertexCount) hashes[v % kAhead] = hash(v + kAhead);
+        reps[v] = v;
+        if (h == kUnusable) continue;
+        const std::uint64_t tag = h << 32;
+        for (std::size_t slot = h & mask;; slot = (slot + 1) & mask) {
+            const std::uint64_t held = table[slot];
+            if (held == kEmpty) {
+                table[slot] = tag | v;
                 break;
             }
-            float q[3];
-            load(held, q);
+            if ((held >> 32) != h) continue;
+            float p[3], q[3];
+            load(v, p);
+            load(static_cast<DWORD>(held), q);
             if (q[0] == p[0] && q[1] == p[1] && q[2] == p[2]) {
-                reps[v] = held;
+                reps[v] = static_cast<DWORD>(held);
                 break;
             }
         }
@@ -404,14 +421,16 @@ std::vector<AttributeRange> BuildAttributeTable(std::span<const DWORD> indices, 
 
 namespace {
 
-// Faces in order of attribute id, keeping their order within an id. Meshes carry few distinct ids,
-// so the faces are counted into one run per id; many distinct ids fall back to a merge sort. With
-// `table` given, the counted path also makes the attribute table of the sorted faces (one entry per
-// id, with the range of the vertices its faces use, the indices kept as they are) in the same pass
-// and returns true; the merge sort leaves it to the caller.
-bool SortFacesByAttribute(std::span<const DWORD> attributes, std::span<const DWORD> indices,
-                          FilledMeshArray<DWORD>& order, std::vector<AttributeRange>* table) {
+// Faces in order of attribute id, keeping their order within an id, into plan->faceRemap. Meshes
+// carry few distinct ids, so the faces are counted into one run per id; many distinct ids fall back
+// to a merge sort. With `copyFaces` (the indices kept as they are), the counted path also writes the
+// sorted faces (indices, ids, and each old face's new place) and the attribute table (one entry per
+// id, with the range of the vertices its faces use) in the same pass, and returns true; otherwise
+// that is left to the caller.
+bool SortFacesByAttribute(std::span<const DWORD> attributes, std::span<const DWORD> indices, bool copyFaces,
+                          OptimizationPlan* plan) {
     const std::size_t faceCount = attributes.size();
+    FilledMeshArray<DWORD>& order = plan->faceRemap;
     constexpr std::size_t kFewIds = 64;
     std::vector<DWORD> ids;
     for (std::size_t f = 0; f < faceCount && ids.size() <= kFewIds; ++f)
@@ -432,7 +451,7 @@ bool SortFacesByAttribute(std::span<const DWORD> attributes, std::span<const DWO
         ++start[run + 1];
     }
     for (std::size_t i = 0; i < ids.size(); ++i) start[i + 1] += start[i];
-    if (table == nullptr) {
+    if (!copyFaces) {
         for (std::size_t f = 0; f < faceCount; ++f) {
             if (f == 0 || attributes[f] != attributes[f - 1])
                 run = static_cast<std::size_t>(std::lower_bound(ids.begin(), ids.end(), attributes[f]) - ids.begin());
@@ -440,20 +459,33 @@ bool SortFacesByAttribute(std::span<const DWORD> attributes, std::span<const DWO
         }
         return false;
     }
+    plan->indices.resize(indices.size());
+    plan->newFace.resize(faceCount);
+    DWORD* newIndices = plan->indices.data();
+    DWORD* newFace = plan->newFace.data();
     const std::vector<std::size_t> first(start.begin(), start.end() - 1);
     std::vector<DWORD> low(ids.size(), 0xFFFFFFFF), high(ids.size(), 0);
     for (std::size_t f = 0; f < faceCount; ++f) {
         if (f == 0 || attributes[f] != attributes[f - 1])
             run = static_cast<std::size_t>(std::lower_bound(ids.begin(), ids.end(), attributes[f]) - ids.begin());
-        order[start[run]++] = static_cast<DWORD>(f);
+        const std::size_t to = start[run]++;
+        order[to] = static_cast<DWORD>(f);
+        newFace[f] = static_cast<DWORD>(to);
         const DWORD a = indices[3 * f], b = indices[3 * f + 1], c = indices[3 * f + 2];
+        newIndices[3 * to] = a;
+        newIndices[3 * to + 1] = b;
+        newIndices[3 * to + 2] = c;
         low[run] = std::min(low[run], std::min(a, std::min(b, c)));
         high[run] = std::max(high[run], std::max(a, std::max(b, c)));
     }
-    table->clear();
+    // The sorted ids are the runs themselves, written once each.
+    plan->attributes.clear();
+    plan->attributes.reserve(faceCount);
+    for (std::size_t i = 0; i < ids.size(); ++i) plan->attributes.insert(plan->attributes.end(), start[i] - first[i], ids[i]);
+    plan->table.clear();
     for (std::size_t i = 0; i < ids.size(); ++i)
-        table->push_back(AttributeRange{ids[i], static_cast<DWORD>(first[i]), static_cast<DWORD>(start[i] - first[i]),
-                                        low[i], high[i] - low[i] + 1});
+        plan->table.push_back(AttributeRange{ids[i], static_cast<DWORD>(first[i]),
+                                             static_cast<DWORD>(start[i] - first[i]), low[i], high[i] - low[i] + 1});
     return true;
 }
 
@@ -467,9 +499,9 @@ bool PlanOptimization(DWORD flags, std::span<const DWORD> indices, std::span<con
     // together; with compaction the unused ones are dropped, otherwise they keep their order at the end.
     const bool moveVertices = (flags & kOptimizeIgnoreVerts) == 0 && (plan->sorted || (flags & kOptimizeCompact) != 0);
     // While the indices stay as they are, the sort can make the attribute table on its way.
-    bool tableMade = false;
+    bool facesCopied = false;
     if (plan->sorted) {
-        tableMade = SortFacesByAttribute(attributes, indices, plan->faceRemap, moveVertices ? nullptr : &plan->table);
+        facesCopied = SortFacesByAttribute(attributes, indices, !moveVertices, plan);
     } else {
         plan->faceRemap.resize(faceCount);
         std::iota(plan->faceRemap.begin(), plan->faceRemap.end(), 0u);
@@ -501,6 +533,9 @@ bool PlanOptimization(DWORD flags, std::span<const DWORD> indices, std::span<con
         plan->vertexRemap.clear();  // every vertex keeps its place
     }
 
+    if (facesCopied) return true;
+    plan->newFace.resize(faceCount);
+    for (std::size_t f = 0; f < faceCount; ++f) plan->newFace[plan->faceRemap[f]] = static_cast<DWORD>(f);
     plan->indices.resize(indices.size());
     plan->attributes.resize(faceCount);
     DWORD* newIndices = plan->indices.data();
@@ -519,7 +554,7 @@ bool PlanOptimization(DWORD flags, std::span<const DWORD> indices, std::span<con
             std::memcpy(newIndices + 3 * f, &indices[3 * old], 3 * sizeof(DWORD));
         }
     }
-    if (plan->sorted && !tableMade) plan->table = BuildAttributeTable(plan->indices, plan->attributes);
+    if (plan->sorted) plan->table = BuildAttributeTable(plan->indices, plan->attributes);
     return true;
 }
 

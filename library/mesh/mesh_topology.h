@@ -49,6 +49,7 @@ void PointRepsFromAdjacency(const std::vector<DWORD>& indices, DWORD vertexCount
 // The result of planning an in-place optimisation.
 struct OptimizationPlan {
     FilledMeshArray<DWORD> faceRemap;   // new face -> old face
+    FilledMeshArray<DWORD> newFace;     // old face -> new face
     MeshArray<DWORD> vertexRemap;       // new vertex -> old vertex; empty when no vertex moves
     FilledMeshArray<DWORD> indices;     // the new index list
     MeshArray<DWORD> attributes;        // the new attribute ids

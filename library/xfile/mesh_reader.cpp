@@ -189,7 +189,7 @@ private:
     void WriteVertex(const LoadVertex& v, BYTE* out) const;
     bool WritesWholeVertex(DWORD stride) const;
     void ReleaseLoadRecords();
-    HRESULT BuildAdjacency(Mesh* mesh, ComPtr<DataBuffer>* adjacency);
+    HRESULT BuildAdjacency(Mesh* mesh, DWORD* out);
     HRESULT Publish();
 
     IDirectXFileData* object_;
@@ -201,6 +201,10 @@ private:
     // Body.
     DWORD fileVertexCount_ = 0;
     DWORD faceCount_ = 0;
+    // The Mesh's face records as they lie in its data (counts and indices), for MeshNormals to be
+    // compared with.
+    const BYTE* faceRecords_ = nullptr;
+    std::uint64_t faceRecordBytes_ = 0;
     Records<DWORD> faceFirstTriangle_;  // faceCount_ + 1 entries
     WrittenRecords<LoadVertex> vertices_;
     WrittenRecords<LoadTriangle> triangles_;
@@ -210,6 +214,9 @@ private:
     WrittenRecords<Vector3> fileNormals_;    // the MeshNormals normals, kept for a later PMInfo
     WrittenRecords<DWORD> cornerNormals_;    // 3 per triangle when the normals are per corner: indices into fileNormals_
     bool normalsPerCorner_ = false;
+    // The normals' face records equal the Mesh's: every corner's normal has its vertex's index, and
+    // cornerNormals_ is left empty.
+    bool normalsOfOwnIndex_ = false;
 
     bool haveColors_ = false;
     bool haveTextureCoords_ = false;
@@ -292,6 +299,8 @@ HRESULT MeshReader::ReadBody() {
     }
     if (at != end) return E_FAIL;
     faceFirstTriangle_[faceCount_] = DWORD(triangleCount);
+    faceRecords_ = bytes + facesAt + 4;
+    faceRecordBytes_ = end - (facesAt + 4);
 
     // Then every face is fanned into triangles written in place, each index checked once.
     triangles_.resize(std::size_t(triangleCount));
@@ -380,9 +389,27 @@ HRESULT MeshReader::ReadNormals(const DataView& d) {
     if (d.U32(facesAt) != faceCount_) return E_FAIL;
     if (progressiveSeen_ && normalCount != fileVertexCount_) return E_FAIL;
 
-    // Each triangle corner keeps the index of its normal, fanned as the face was.
     const BYTE* bytes = d.Bytes();
     const std::uint64_t end = d.Size();
+    WrittenRecords<Vector3> normals(normalCount);
+    if (normalCount > 0) std::memcpy(normals.data(), bytes + 4, 12ull * normalCount);
+    // Face records identical to the Mesh's (which were checked against the vertex count, no more
+    // than the normal count here) give every corner the normal of its vertex's index.
+    if (normalCount >= fileVertexCount_ && end - (facesAt + 4) == faceRecordBytes_ &&
+        std::memcmp(bytes + facesAt + 4, faceRecords_, faceRecordBytes_) == 0) {
+        haveNormals_ = true;
+        fileNormals_ = std::move(normals);
+        cornerNormals_.clear();
+        normalsOfOwnIndex_ = true;
+        if (progressiveSeen_) {
+            StoreNormalsPerVertex();
+            return S_OK;
+        }
+        normalsPerCorner_ = true;
+        return S_OK;
+    }
+
+    // Otherwise each triangle corner keeps the index of its normal, fanned as the face was.
     WrittenRecords<DWORD> corners(3 * triangles_.size());
     DWORD* corner = corners.data();
     std::uint64_t at = facesAt + 4;
@@ -399,9 +426,8 @@ HRESULT MeshReader::ReadNormals(const DataView& d) {
             return E_FAIL;
         at = first + 4ull * sides;
     }
-    WrittenRecords<Vector3> normals(normalCount);
-    if (normalCount > 0) std::memcpy(normals.data(), bytes + 4, 12ull * normalCount);
     haveNormals_ = true;
+    normalsOfOwnIndex_ = false;
     fileNormals_ = std::move(normals);
     if (progressiveSeen_) {
         StoreNormalsPerVertex();
@@ -466,14 +492,19 @@ HRESULT MeshReader::ReadMaterialList(IDirectXFileData* list, const DataView& d) 
     const DWORD faceIndexCount = d.U32(4);
     if (materialCount == 0) return S_OK;
     if (!d.Has(8, 4ull * faceIndexCount)) return E_FAIL;
-    for (DWORD i = 0; i < faceIndexCount; ++i)
-        if (d.U32(8 + 4ull * i) >= materialCount) return E_FAIL;
-    // Faces the list leaves out take id 0.
-    for (LoadTriangle& t : triangles_) t.material = 0;
-    for (DWORD f = 0; f < std::min(faceIndexCount, faceCount_); ++f) {
-        const DWORD material = d.U32(8 + 4ull * f);
+    // Every id is checked (a failure leaves the triangles to be discarded); faces the list leaves
+    // out take id 0.
+    const BYTE* ids = d.Bytes() + 8;
+    const DWORD listed = std::min(faceIndexCount, faceCount_);
+    DWORD highest = 0;
+    for (DWORD f = 0; f < listed; ++f) {
+        const DWORD material = WordAt(ids, 4ull * f);
+        highest = std::max(highest, material);
         for (DWORD t = faceFirstTriangle_[f]; t < faceFirstTriangle_[f + 1]; ++t) triangles_[t].material = material;
     }
+    for (DWORD f = listed; f < faceIndexCount; ++f) highest = std::max(highest, WordAt(ids, 4ull * f));
+    if (highest >= materialCount) return E_FAIL;
+    for (std::size_t t = faceFirstTriangle_[listed]; t < triangles_.size(); ++t) triangles_[t].material = 0;
 
     // The Material children, as many as nMaterials; the list grows only as children are read, so
     // a count the file cannot back allocates nothing.
@@ -735,16 +766,21 @@ bool MeshReader::ApplyNormalsOfOwnIndex() {
     const std::size_t vertexCount = vertices_.size();
     std::vector<std::uint8_t> used(vertexCount, 0);
     const LoadTriangle* triangle = triangles_.data();
-    const DWORD* corner = cornerNormals_.data();
-    DWORD differ = 0;
-    for (std::size_t t = 0; t < triangles_.size(); ++t) {
-        for (int k = 0; k < 3; ++k) {
-            const DWORD v = triangle[t].v[k];
-            differ |= v ^ corner[3 * t + k];
-            used[v] = 1;
+    if (normalsOfOwnIndex_) {
+        for (std::size_t t = 0; t < triangles_.size(); ++t)
+            for (int k = 0; k < 3; ++k) used[triangle[t].v[k]] = 1;
+    } else {
+        const DWORD* corner = cornerNormals_.data();
+        DWORD differ = 0;
+        for (std::size_t t = 0; t < triangles_.size(); ++t) {
+            for (int k = 0; k < 3; ++k) {
+                const DWORD v = triangle[t].v[k];
+                differ |= v ^ corner[3 * t + k];
+                used[v] = 1;
+            }
         }
+        if (differ != 0) return false;
     }
-    if (differ != 0) return false;
     for (std::size_t v = 0; v < vertexCount; ++v)
         if (used[v] != 0 && vertices_[v].normalCount != 0) return false;
     for (std::size_t v = 0; v < vertexCount; ++v) {
@@ -760,6 +796,12 @@ bool MeshReader::ApplyNormalsOfOwnIndex() {
 // Rings are searched through a table made the first time a ring needs a search.
 void MeshReader::ApplyCornerNormals() {
     if (ApplyNormalsOfOwnIndex()) return;
+    if (normalsOfOwnIndex_) {
+        // The walk reads each corner's normal index, which is its vertex's.
+        cornerNormals_.resize(3 * triangles_.size());
+        for (std::size_t t = 0; t < triangles_.size(); ++t)
+            for (int k = 0; k < 3; ++k) cornerNormals_[3 * t + k] = triangles_[t].v[k];
+    }
     std::unordered_map<NormalKey, DWORD, NormalKeyHash> holders;
     std::vector<bool> ringIndexed(vertices_.size(), false);
     auto remember = [&](DWORD v) {
@@ -977,12 +1019,11 @@ void MeshReader::ReleaseLoadRecords() {
     }
 }
 
-// The adjacency the mesh is sorted with: the file's (renumbered past removed triangles), else from
-// the duplicate rings as point representatives, else from equal positions.
-HRESULT MeshReader::BuildAdjacency(Mesh* mesh, ComPtr<DataBuffer>* adjacency) {
+// The adjacency the mesh is sorted with, three entries per triangle: the file's (renumbered past
+// removed triangles), else from the duplicate rings as point representatives, else from equal
+// positions.
+HRESULT MeshReader::BuildAdjacency(Mesh* mesh, DWORD* out) {
     const DWORD triangleCount = mesh->GetFaceCount();
-    if (HRESULT hr = CreateDataBuffer(12 * triangleCount, adjacency->ReleaseAndGetAddressOf()); FAILED(hr)) return hr;
-    DWORD* out = static_cast<DWORD*>((*adjacency)->GetBufferPointer());
     if (haveFileAdjacency_) {
         const bool allKept = keptTriangles_.empty();
         for (DWORD t = 0; t < triangleCount; ++t) {
@@ -1032,13 +1073,20 @@ HRESULT MeshReader::Read(Mesh** mesh) {
 
     if (HRESULT hr = CreateAndFill(&mesh_); FAILED(hr)) return hr;
     ReleaseLoadRecords();
+    // The adjacency is built in scratch storage and written to its buffer in the sorted order.
     ComPtr<DataBuffer> adjacency;
+    WrittenRecords<DWORD> built;
     DWORD* adjacencyWords = nullptr;
     if (outputs_.adjacency != nullptr) {
-        if (HRESULT hr = BuildAdjacency(mesh_.Get(), &adjacency); FAILED(hr)) return hr;
+        const DWORD triangleCount = mesh_->GetFaceCount();
+        built.resize(3 * std::size_t(triangleCount));
+        if (HRESULT hr = BuildAdjacency(mesh_.Get(), built.data()); FAILED(hr)) return hr;
+        if (HRESULT hr = CreateDataBuffer(12 * triangleCount, adjacency.ReleaseAndGetAddressOf()); FAILED(hr))
+            return hr;
         adjacencyWords = static_cast<DWORD*>(adjacency->GetBufferPointer());
     }
-    if (HRESULT hr = mesh_->OptimizeInPlace(kAttributeSortFlags, adjacencyWords, adjacencyWords, nullptr, nullptr);
+    if (HRESULT hr = mesh_->OptimizeInPlace(kAttributeSortFlags, adjacencyWords != nullptr ? built.data() : nullptr,
+                                            adjacencyWords, nullptr, nullptr);
         FAILED(hr))
         return hr;
     adjacency_ = std::move(adjacency);

@@ -90,6 +90,21 @@ bool CountedIntegerList(const TemplateDef& def) {
            (values.primitive == Primitive::Dword || values.primitive == Primitive::Sdword);
 }
 
+// Whether a template is a 32-bit integer and then a counted float list, {DWORD t; {DWORD n; array
+// FLOAT v[n];}}, as an animation key's time and values.
+bool TimedFloatList(const TemplateDef& def) {
+    if (def.members.size() != 2) return false;
+    const TemplateMember& time = def.members[0];
+    const TemplateMember& values = def.members[1];
+    if (time.nested || !time.dims.empty() || (time.primitive != Primitive::Dword && time.primitive != Primitive::Sdword))
+        return false;
+    if (!values.nested || !values.dims.empty() || values.nested->members.size() != 2) return false;
+    const TemplateMember& n = values.nested->members[0];
+    const TemplateMember& list = values.nested->members[1];
+    return !n.nested && n.dims.empty() && n.primitive == Primitive::Dword && !list.nested && list.dims.size() == 1 &&
+           list.dims[0].memberIndex == 0 && list.primitive == Primitive::Float;
+}
+
 // Grows a node's data ahead to hold `extra` more bytes, so that the values appended next do not
 // reallocate one by one.
 void MakeRoom(decltype(Node::data)& data, std::uint64_t extra) { data.grow(std::size_t(data.size() + extra)); }
@@ -110,6 +125,7 @@ private:
     HRESULT ReadMembers(const TemplateDef& def, Node& node, bool topLevel);
     HRESULT ReadScalar(Primitive p, Node& node, std::int64_t& value);
     HRESULT ReadArray(Primitive p, std::uint64_t count, Node& node);
+    HRESULT ReadTimedFloatLists(std::uint64_t count, Node& node, std::uint64_t& k);
     HRESULT ReadInteger(std::int64_t& value);
     HRESULT ReadReal(bool single, double& value);
     HRESULT ReadString(std::string_view& value);
@@ -374,7 +390,9 @@ HRESULT FileParser::ReadMembers(const TemplateDef& def, Node& node, bool topLeve
             continue;
         }
         std::uint64_t k = 0;
-        if (listLeft_ > 0 && !listIsFloat_ && CountedIntegerList(*m.nested)) {
+        if (lex_.Binary() && lex_.FloatSize() == 4 && TimedFloatList(*m.nested)) {
+            if (FAILED(hr = ReadTimedFloatLists(count, node, k))) return hr;
+        } else if (listLeft_ > 0 && !listIsFloat_ && CountedIntegerList(*m.nested)) {
             // The elements that lie whole in the binary integer list being read are copied from it
             // in one go; one that runs past its end is read value by value below.
             const std::uint8_t* at = list_;
@@ -406,6 +424,42 @@ HRESULT FileParser::ReadMembers(const TemplateDef& def, Node& node, bool topLeve
     }
     if (topLevel) node.memberOffsets.push_back(std::uint32_t(node.data.size()));
     if (node.data.size() > std::numeric_limits<std::uint32_t>::max()) return DXFILEERR_BADARRAYSIZE;
+    return S_OK;
+}
+
+// Binary elements of TimedFloatList's shape, as long as each lies in the lists binary writers give
+// it: the time and the count as two values of an integer list, the values as one float list. Each
+// element is read as the value-by-value path reads it; the first one that lies otherwise is left to
+// that path, at element k.
+HRESULT FileParser::ReadTimedFloatLists(std::uint64_t count, Node& node, std::uint64_t& k) {
+    const std::size_t start = node.data.size();
+    for (; k < count; ++k) {
+        if (listLeft_ == 0) {
+            if (!lex_.TakeList(TokenKind::IntegerList, 2, &list_, &listLeft_)) return S_OK;
+            listIsFloat_ = false;
+        }
+        if (listIsFloat_ || listLeft_ < 2) return S_OK;
+        const std::uint32_t n = LoadU32(list_ + 4);
+        node.data.append(list_, 8);
+        list_ += 8;
+        listLeft_ -= 2;
+        valuesRead_ += 2;
+        if (n > 0) {
+            const std::uint8_t* values = nullptr;
+            std::uint32_t listed = 0;
+            if (listLeft_ == 0 && lex_.TakeList(TokenKind::FloatList, n, &values, &listed)) {
+                node.data.append(values, std::size_t(n) * 4);
+                list_ = values + std::size_t(n) * 4;
+                listLeft_ = listed - n;
+                listIsFloat_ = true;
+                valuesRead_ += n;
+            } else if (HRESULT hr = ReadArray(Primitive::Float, n, node); FAILED(hr)) {
+                return hr;
+            }
+        }
+        if (k == 0 && count > 1)
+            MakeRoom(node.data, std::min((count - 1) * (node.data.size() - start), 8 * PossibleValues()));
+    }
     return S_OK;
 }
 

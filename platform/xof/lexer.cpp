@@ -125,6 +125,26 @@ HRESULT Lexer::Take(Token& token) {
     return Read(token);
 }
 
+bool Lexer::TakeList(TokenKind kind, std::uint32_t least, const std::uint8_t** entries, std::uint32_t* count) {
+    if (!binary_) return false;
+    if (peeked_) {
+        if (FAILED(peekResult_) || peek_.kind != kind || peek_.count < least) return false;
+        peeked_ = false;
+        *entries = peek_.list;
+        *count = peek_.count;
+        return true;
+    }
+    const std::size_t left = std::size_t(end_ - pos_);
+    if (left < 6 || LoadU16(pos_) != (kind == TokenKind::IntegerList ? kTokIntegerList : kTokFloatList)) return false;
+    const std::uint32_t n = LoadU32(pos_ + 2);
+    const std::size_t entry = kind == TokenKind::IntegerList ? 4 : floatSize_;
+    if (n < least || std::uint64_t(n) * entry > left - 6) return false;
+    *entries = pos_ + 6;
+    *count = n;
+    pos_ += 6 + std::size_t(n) * entry;
+    return true;
+}
+
 HRESULT Lexer::Read(Token& token) {
     token = Token{};
     return binary_ ? ReadBinary(token) : ReadText(token);

@@ -60,6 +60,11 @@ public:
     template <class T>
     bool TakeTextNumber(std::string_view& text, T& value, bool& parsed);
 
+    // Binary files: when the next token is a list of `kind` (IntegerList or FloatList) with at least
+    // `least` entries, takes it and gives its entries and their count (true); otherwise takes
+    // nothing (false), malformed input included, which the next Peek or Take then reports.
+    bool TakeList(TokenKind kind, std::uint32_t least, const std::uint8_t** entries, std::uint32_t* count);
+
     bool Binary() const { return binary_; }
     // Bytes of input not yet read (a peeked token counts as read).
     std::size_t Remaining() const { return std::size_t(end_ - pos_); }

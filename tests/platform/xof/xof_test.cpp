@@ -567,6 +567,114 @@ TEST(XofLayout, CountedListsReadAlikeWhereverBinaryListsBreak) {
               DXFILEERR_PARSEERROR);
 }
 
+TEST(XofLayout, TimedKeysReadAlikeWhereverBinaryListsBreak) {
+    // Animation-key-like records (a time, then a counted float list) in text and in binary laid out
+    // as writers give them and otherwise: keys without values, single integer tokens, separators, a
+    // time and count split over lists, several value-less keys in one list, 64-bit floats.
+    const std::string templates =
+        "template V { <00000000-0000-0000-0000-0000000000E9> DWORD n; array FLOAT f[n]; }\n"
+        "template K { <00000000-0000-0000-0000-0000000000EA> DWORD t; V v; }\n"
+        "template A { <00000000-0000-0000-0000-0000000000EB> DWORD type; DWORD keys; array K k[keys]; DWORD tail; }\n";
+    struct Key {
+        std::uint32_t time;
+        std::vector<double> values;
+    };
+    const std::vector<Key> keys = {{0, {1, 2, 3, 4}}, {10, {}}, {20, {}}, {30, {0.5, -1.5, 2.25}}, {40, {8}}};
+    std::string text = "xof 0303txt 0032\n" + templates + "A { 2; 5; ";
+    for (const Key& key : keys) {
+        text += std::to_string(key.time) + ";" + std::to_string(key.values.size()) + ";";
+        for (std::size_t i = 0; i < key.values.size(); ++i)
+            text += std::to_string(key.values[i]) + (i + 1 < key.values.size() ? "," : "");
+        text += ";;,";
+    }
+    text.back() = ';';
+    text += " 77; }\n";
+
+    const std::string header = "xof 0303txt 0032\n" + templates;
+    ComPtr<IDirectXFile> parser;
+    ASSERT_EQ(DirectXFileCreate(parser.ReleaseAndGetAddressOf()), S_OK);
+    ASSERT_EQ(parser->RegisterTemplates(const_cast<char*>(header.data()), DWORD(header.size())), S_OK);
+    auto load = [&](const std::string& file, std::vector<std::uint8_t>* data) {
+        ComPtr<IDirectXFileEnumObject> e;
+        DXFILELOADMEMORY memory{const_cast<char*>(file.data()), DWORD(file.size())};
+        const HRESULT hr = parser->CreateEnumObject(&memory, DXFILELOAD_FROMMEMORY, e.ReleaseAndGetAddressOf());
+        ComPtr<IDirectXFileData> a;
+        if (SUCCEEDED(hr) && SUCCEEDED(e->GetNextDataObject(a.ReleaseAndGetAddressOf()))) *data = DataOf(a.Get());
+        return hr;
+    };
+    std::vector<std::uint8_t> expected;
+    ASSERT_EQ(load(text, &expected), S_OK);
+    ASSERT_EQ(expected.size(), 4u * (2 + 2 * keys.size() + 8 + 1));
+    EXPECT_EQ(U32(expected, 8), 0u);
+    EXPECT_EQ(U32(expected, 12), 4u);
+    EXPECT_EQ(U32(expected, expected.size() - 4), 77u);
+
+    // layout: 0 as writers give it, 1 each time and count as single integer tokens, 2 separators
+    // between the lists, 3 the count in a list of its own, 4 value-less keys sharing one list, 5
+    // values split over two float lists.
+    auto binary = [&](int layout, unsigned floatSize) {
+        BinaryWriter bin;
+        bin.floatSize = floatSize;
+        bin.bytes = floatSize == 4 ? "xof 0303bin 0032" : "xof 0303bin 0064";
+        bin.Name("A");
+        bin.Token(kOBrace);
+        std::vector<std::uint32_t> pending = {2, 5};
+        for (const Key& key : keys) {
+            const std::uint32_t n = std::uint32_t(key.values.size());
+            if (layout == 1) {
+                if (!pending.empty()) bin.IntegerList(pending);
+                pending.clear();
+                bin.Integer(key.time);
+                bin.Integer(n);
+            } else if (layout == 3) {
+                pending.push_back(key.time);
+                bin.IntegerList(pending);
+                pending = {n};
+            } else {
+                pending.push_back(key.time);
+                pending.push_back(n);
+            }
+            if (n == 0 && layout == 4) continue;
+            if (!pending.empty()) bin.IntegerList(pending);
+            pending.clear();
+            if (layout == 2) bin.Token(kSemicolon);
+            if (n > 1 && layout == 5) {
+                bin.FloatList(std::vector<double>(key.values.begin(), key.values.end() - 1));
+                bin.FloatList({key.values.back()});
+            } else if (n > 0) {
+                bin.FloatList(key.values);
+            }
+            if (layout == 2) bin.Token(kComma);
+        }
+        pending.push_back(77);
+        bin.IntegerList(pending);
+        bin.Token(kCBrace);
+        return bin.bytes;
+    };
+    for (unsigned floatSize : {4u, 8u}) {
+        for (int layout = 0; layout <= 5; ++layout) {
+            std::vector<std::uint8_t> data;
+            EXPECT_EQ(load(binary(layout, floatSize), &data), S_OK) << layout << " " << floatSize;
+            EXPECT_EQ(data, expected) << "layout " << layout << ", " << floatSize << "-byte floats";
+        }
+    }
+
+    // Values of two keys in one float list, or a float list where a time belongs, fail as anywhere.
+    for (int broken = 0; broken < 2; ++broken) {
+        BinaryWriter bin;
+        bin.bytes = "xof 0303bin 0032";
+        bin.Name("A");
+        bin.Token(kOBrace);
+        bin.IntegerList({2, 2, 0, 1});
+        bin.FloatList(broken == 0 ? std::vector<double>{1, 2} : std::vector<double>{1});
+        if (broken == 1) bin.FloatList({5});
+        bin.IntegerList({1, 0, 77});
+        bin.Token(kCBrace);
+        std::vector<std::uint8_t> data;
+        EXPECT_EQ(load(bin.bytes, &data), DXFILEERR_PARSEERROR) << broken;
+    }
+}
+
 TEST(XofFiles, LoadOptionsAndHeaders) {
     ComPtr<IDirectXFile> parser;
     ASSERT_EQ(DirectXFileCreate(parser.ReleaseAndGetAddressOf()), S_OK);
