@@ -345,6 +345,9 @@ TEST_F(MeshReaderTest, RefusesMalformedMeshesWithTheirCodes) {
         {body + "1;\n4;0,1,2,3;;\nMeshVertexColors { 1; 4;1;1;1;1;;; }\n}", E_FAIL},
         {body + "1;\n4;0,1,2,3;;\nMeshNormals { 1; 0;0;1;; 1; 3;0,0,0;; }\n}", E_FAIL},  // face size differs
         {body + "1;\n4;0,1,2,3;;\nMeshNormals { 1; 0;0;1;; 1; 4;0,0,0,1;; }\n}", E_FAIL},  // normal index
+        {body + "1;\n4;0,1,2,3;;\nMeshNormals { 2; 0;0;1;, 0;1;0;; 1; 4;0,1,2,3;; }\n}", E_FAIL},  // as the faces
+        {body + "1;\n4;0,1,2,3;;\nMeshMaterialList { 1; 2; 0, 5;; Material { 1;1;1;1;; 0; 0;0;0;; 0;0;0;; } }\n}",
+         E_FAIL},  // an id past the faces
         {body + "1;\n4;0,1,2,3;;\nMeshMaterialList { 2; 1; 0;; Material { 1;1;1;1;; 0; 0;0;0;; 0;0;0;; } }\n}", E_FAIL},
         {body + "1;\n4;0,1,2,3;;\nMeshMaterialList { 1; 1; 1;; Material { 1;1;1;1;; 0; 0;0;0;; 0;0;0;; } }\n}", E_FAIL},
         {body + "1;\n4;0,1,2,3;;\nMeshMaterialList { 1; 1; 0;; Material { 1;1;1;1;; 0; 0;0;0;; 0;0;0;; }\n"
