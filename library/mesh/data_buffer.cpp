@@ -23,12 +23,17 @@ private:
 
 }  // namespace
 
-HRESULT CreateDataBuffer(DWORD size, DataBuffer** out) {
+namespace {
+
+HRESULT MakeDataBuffer(DWORD size, bool clear, DataBuffer** out) {
     if (out == nullptr) return D3DERR_INVALIDCALL;
     *out = nullptr;
     ByteBlock::Bytes bytes;
     try {
-        bytes.resize(size);
+        if (clear)
+            bytes.resize(size);
+        else
+            bytes.extend(size);
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
     }
@@ -37,5 +42,11 @@ HRESULT CreateDataBuffer(DWORD size, DataBuffer** out) {
     *out = block.Detach();
     return S_OK;
 }
+
+}  // namespace
+
+HRESULT CreateDataBuffer(DWORD size, DataBuffer** out) { return MakeDataBuffer(size, true, out); }
+
+HRESULT CreateUnclearedDataBuffer(DWORD size, DataBuffer** out) { return MakeDataBuffer(size, false, out); }
 
 }  // namespace qm

@@ -19,5 +19,8 @@ protected:
 // Makes a zero-filled buffer of size bytes. D3DERR_INVALIDCALL when out is null, E_OUTOFMEMORY when
 // the bytes cannot be had; *out is null on failure.
 HRESULT CreateDataBuffer(DWORD size, DataBuffer** out);
+// The same without clearing the bytes first, for callers that write every byte themselves before
+// the buffer is handed on.
+HRESULT CreateUnclearedDataBuffer(DWORD size, DataBuffer** out);
 
 }  // namespace qm

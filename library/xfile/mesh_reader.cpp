@@ -205,6 +205,7 @@ private:
     // compared with.
     const BYTE* faceRecords_ = nullptr;
     std::uint64_t faceRecordBytes_ = 0;
+    std::vector<std::uint8_t> usedVertices_;  // per file vertex: 1 when a face uses it
     Records<DWORD> faceFirstTriangle_;  // faceCount_ + 1 entries
     WrittenRecords<LoadVertex> vertices_;
     WrittenRecords<LoadTriangle> triangles_;
@@ -306,12 +307,16 @@ HRESULT MeshReader::ReadBody() {
     triangles_.resize(std::size_t(triangleCount));
     LoadTriangle* out = triangles_.data();
     const DWORD vertexCount = fileVertexCount_;
+    usedVertices_.assign(vertexCount, 0);
+    std::uint8_t* used = usedVertices_.data();
     at = facesAt + 4;
     for (DWORD f = 0; f < faceCount_; ++f) {
         const DWORD n = WordAt(bytes, at);
         const std::uint64_t first = at + 4;
-        if (!FanFace(bytes, first, n, vertexCount,
-                     [&](DWORD a, DWORD b, DWORD c) { *out++ = LoadTriangle{{a, b, c}, 0}; }))
+        if (!FanFace(bytes, first, n, vertexCount, [&](DWORD a, DWORD b, DWORD c) {
+                *out++ = LoadTriangle{{a, b, c}, 0};
+                used[a] = used[b] = used[c] = 1;
+            }))
             return E_FAIL;
         at = first + 4ull * n;
     }
@@ -763,22 +768,16 @@ void MeshReader::GenerateNormals() {
 // corner, first visit or not, is a branch that cannot be predicted). False, changing nothing, when
 // the normals are laid out otherwise.
 bool MeshReader::ApplyNormalsOfOwnIndex() {
+    // Nothing has split a vertex yet, so the used marks cover every vertex.
     const std::size_t vertexCount = vertices_.size();
-    std::vector<std::uint8_t> used(vertexCount, 0);
-    const LoadTriangle* triangle = triangles_.data();
-    if (normalsOfOwnIndex_) {
-        for (std::size_t t = 0; t < triangles_.size(); ++t)
-            for (int k = 0; k < 3; ++k) used[triangle[t].v[k]] = 1;
-    } else {
+    assert(usedVertices_.size() == vertexCount);
+    const std::uint8_t* used = usedVertices_.data();
+    if (!normalsOfOwnIndex_) {
+        const LoadTriangle* triangle = triangles_.data();
         const DWORD* corner = cornerNormals_.data();
         DWORD differ = 0;
-        for (std::size_t t = 0; t < triangles_.size(); ++t) {
-            for (int k = 0; k < 3; ++k) {
-                const DWORD v = triangle[t].v[k];
-                differ |= v ^ corner[3 * t + k];
-                used[v] = 1;
-            }
-        }
+        for (std::size_t t = 0; t < triangles_.size(); ++t)
+            for (int k = 0; k < 3; ++k) differ |= triangle[t].v[k] ^ corner[3 * t + k];
         if (differ != 0) return false;
     }
     for (std::size_t v = 0; v < vertexCount; ++v)
@@ -1009,6 +1008,7 @@ void MeshReader::ReleaseLoadRecords() {
     WrittenRecords<LoadVertex>().swap(vertices_);
     WrittenRecords<LoadTriangle>().swap(triangles_);
     WrittenRecords<DWORD>().swap(cornerNormals_);
+    std::vector<std::uint8_t>().swap(usedVertices_);
     WrittenRecords<Vector3>().swap(fileNormals_);
     Records<DWORD>().swap(faceFirstTriangle_);
     std::vector<BYTE>().swap(fvfData_);
@@ -1081,7 +1081,8 @@ HRESULT MeshReader::Read(Mesh** mesh) {
         const DWORD triangleCount = mesh_->GetFaceCount();
         built.resize(3 * std::size_t(triangleCount));
         if (HRESULT hr = BuildAdjacency(mesh_.Get(), built.data()); FAILED(hr)) return hr;
-        if (HRESULT hr = CreateDataBuffer(12 * triangleCount, adjacency.ReleaseAndGetAddressOf()); FAILED(hr))
+        // Written whole by the sort below.
+        if (HRESULT hr = CreateUnclearedDataBuffer(12 * triangleCount, adjacency.ReleaseAndGetAddressOf()); FAILED(hr))
             return hr;
         adjacencyWords = static_cast<DWORD*>(adjacency->GetBufferPointer());
     }
