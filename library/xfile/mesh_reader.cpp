@@ -98,7 +98,7 @@ BYTE QuantizeChannel(float c) {
 
 struct LoadVertex {
     Vector3 position;
-    float color[4];
+    D3DCOLOR color;  // quantised as read; white with alpha 0 when the file gives none
     float uv[2];
     Vector3 normal;
     DWORD normalCount;
@@ -325,7 +325,7 @@ HRESULT MeshReader::ReadBody() {
     LoadVertex* vertex = vertices_.data();
     for (DWORD i = 0; i < fileVertexCount_; ++i) {
         const std::uint64_t p = 4 + 12ull * i;
-        vertex[i] = {Vector3(d.F32(p), d.F32(p + 4), d.F32(p + 8)), {1, 1, 1, 0}, {0, 0}, Vector3(0, 0, 0), 0, i, i, i};
+        vertex[i] = {Vector3(d.F32(p), d.F32(p + 4), d.F32(p + 8)), D3DCOLOR_ARGB(0, 255, 255, 255), {0, 0}, Vector3(0, 0, 0), 0, i, i, i};
     }
     return S_OK;
 }
@@ -380,7 +380,8 @@ HRESULT MeshReader::ReadVertexColors(const DataView& d) {
         const std::uint64_t at = 4 + 20ull * i;
         const DWORD index = d.U32(at);
         if (index >= fileVertexCount_) return E_FAIL;
-        for (int c = 0; c < 4; ++c) vertices_[index].color[c] = QuantizeChannel(d.F32(at + 4 + 4 * c)) / 255.0f;
+        vertices_[index].color = D3DCOLOR_ARGB(QuantizeChannel(d.F32(at + 16)), QuantizeChannel(d.F32(at + 4)),
+                                               QuantizeChannel(d.F32(at + 8)), QuantizeChannel(d.F32(at + 12)));
     }
     haveColors_ = true;
     return S_OK;
@@ -926,9 +927,7 @@ void MeshReader::WriteVertex(const LoadVertex& v, BYTE* out) const {
     }
     if (normalOffset_ >= 0) std::memcpy(out + normalOffset_, &v.normal, sizeof(Vector3));
     if (colorOffset_ >= 0) {
-        const D3DCOLOR argb = D3DCOLOR_ARGB(QuantizeChannel(v.color[3]), QuantizeChannel(v.color[0]),
-                                            QuantizeChannel(v.color[1]), QuantizeChannel(v.color[2]));
-        std::memcpy(out + colorOffset_, &argb, 4);
+        std::memcpy(out + colorOffset_, &v.color, 4);
     }
     if (uvOffset_ >= 0) std::memcpy(out + uvOffset_, v.uv, 8);
 }
