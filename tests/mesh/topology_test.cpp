@@ -122,6 +122,15 @@ TEST_F(MeshTopologyTest, SortWithVertexReorderAndCompaction) {
     std::vector<DWORD> regenerated(12);
     ASSERT_EQ(mesh->GenerateAdjacency(0.0f, regenerated.data()), D3D_OK);
     EXPECT_EQ(adjacencyOut, regenerated);
+
+    // The same sort with the adjacency rewritten in place gives the same table.
+    ComPtr<Mesh> again = MakeMesh(Device(), 0x110, D3DFVF_XYZ, kSeamVertices.data(), 9, kSeamIndices, {1, 0, 1, 0});
+    ASSERT_TRUE(again);
+    ASSERT_EQ(again->GenerateAdjacency(0.0f, adjacency.data()), D3D_OK);
+    ASSERT_EQ(again->OptimizeInPlace(kOptimizeAttrSort | kOptimizeCompact, adjacency.data(), adjacency.data(), nullptr,
+                                     nullptr),
+              D3D_OK);
+    EXPECT_EQ(adjacency, adjacencyOut);
 }
 
 TEST_F(MeshTopologyTest, OptimizeMakesASortedCopyAndChecksFlags) {
@@ -282,7 +291,8 @@ TEST(MeshTopologyRules, AdjacencyFollowsTheEarliestFreeFaceRule) {
 
 TEST(MeshTopologyRules, AttributeSortKeepsFaceOrderWithinEachId) {
     std::mt19937 random(3);
-    // Few ids take the counting path, many the merge sort; both must give the stable order.
+    // Few ids take the counting path, many the merge sort; both must give the stable order, each
+    // old face's new place, the faces' own indices in the new order and the table of the id runs.
     for (DWORD idRange : {3u, 50u, 1000u}) {
         const std::size_t faces = 600;
         std::vector<DWORD> indices(3 * faces), attributes(faces);
@@ -303,6 +313,27 @@ TEST(MeshTopologyRules, AttributeSortKeepsFaceOrderWithinEachId) {
         std::sort(seen.begin(), seen.end());
         for (std::size_t f = 0; f < faces; ++f) ASSERT_EQ(seen[f], f);
         for (std::size_t f = 0; f < faces; ++f) EXPECT_EQ(plan.attributes[f], attributes[plan.faceRemap[f]]);
+        ASSERT_EQ(plan.newFace.size(), faces);
+        for (std::size_t f = 0; f < faces; ++f) ASSERT_EQ(plan.newFace[plan.faceRemap[f]], f);
+        ASSERT_EQ(plan.indices.size(), 3 * faces);
+        for (std::size_t f = 0; f < faces; ++f)
+            for (int c = 0; c < 3; ++c) ASSERT_EQ(plan.indices[3 * f + c], indices[3 * plan.faceRemap[f] + c]);
+        std::size_t covered = 0;
+        for (const AttributeRange& range : plan.table) {
+            ASSERT_EQ(range.faceStart, covered);
+            DWORD low = 0xFFFFFFFF, high = 0;
+            for (std::size_t f = range.faceStart; f < range.faceStart + range.faceCount; ++f) {
+                ASSERT_EQ(plan.attributes[f], range.attribId);
+                for (int c = 0; c < 3; ++c) {
+                    low = std::min(low, plan.indices[3 * f + c]);
+                    high = std::max(high, plan.indices[3 * f + c]);
+                }
+            }
+            EXPECT_EQ(range.vertexStart, low);
+            EXPECT_EQ(range.vertexCount, high - low + 1);
+            covered += range.faceCount;
+        }
+        EXPECT_EQ(covered, faces);
     }
 }
 
