@@ -465,19 +465,35 @@ bool SortFacesByAttribute(std::span<const DWORD> attributes, std::span<const DWO
     DWORD* newFace = plan->newFace.data();
     const std::vector<std::size_t> first(start.begin(), start.end() - 1);
     std::vector<DWORD> low(ids.size(), 0xFFFFFFFF), high(ids.size(), 0);
+    // The current id's next place and vertex range are held in locals while its faces follow one
+    // another (stored through the output arrays, the id's entries would be reloaded every face).
+    std::size_t to = 0;
+    DWORD runLow = 0, runHigh = 0;
     for (std::size_t f = 0; f < faceCount; ++f) {
-        if (f == 0 || attributes[f] != attributes[f - 1])
+        if (f == 0 || attributes[f] != attributes[f - 1]) {
+            if (f > 0) {
+                start[run] = to;
+                low[run] = runLow;
+                high[run] = runHigh;
+            }
             run = static_cast<std::size_t>(std::lower_bound(ids.begin(), ids.end(), attributes[f]) - ids.begin());
-        const std::size_t to = start[run]++;
+            to = start[run];
+            runLow = low[run];
+            runHigh = high[run];
+        }
         order[to] = static_cast<DWORD>(f);
         newFace[f] = static_cast<DWORD>(to);
         const DWORD a = indices[3 * f], b = indices[3 * f + 1], c = indices[3 * f + 2];
         newIndices[3 * to] = a;
         newIndices[3 * to + 1] = b;
         newIndices[3 * to + 2] = c;
-        low[run] = std::min(low[run], std::min(a, std::min(b, c)));
-        high[run] = std::max(high[run], std::max(a, std::max(b, c)));
+        runLow = std::min(runLow, std::min(a, std::min(b, c)));
+        runHigh = std::max(runHigh, std::max(a, std::max(b, c)));
+        ++to;
     }
+    start[run] = to;
+    low[run] = runLow;
+    high[run] = runHigh;
     // The sorted ids are the runs themselves, written once each.
     plan->attributes.clear();
     plan->attributes.reserve(faceCount);
