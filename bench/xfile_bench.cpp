@@ -111,7 +111,8 @@ int main(int argc, char** argv) {
         auto ours = reporter.times.find("LoadHierarchy/" + std::string(encoding));
         auto peer = reporter.times.find("Assimp/" + std::string(encoding));
         if (ours == reporter.times.end() || peer == reporter.times.end() || peer->second <= 0) continue;
-        std::printf("%s: hierarchy loader %.1f ms, assimp %.1f ms (medians), ratio %.2f (goal at most 0.50)\n", encoding,
+        std::printf("%s: hierarchy loader %.1f ms, assimp %.1f ms (medians), ratio %.2f (goal at most 0.50)\n",
+                    encoding,
                     ours->second, peer->second, ours->second / peer->second);
     }
     return 0;

@@ -235,7 +235,8 @@ HRESULT LoadAnimation(double ticksPerSecond, IDirectXFileData* object, KeyframeI
     if (!keys.Any()) return E_FAIL;
 
     return CreateKeyframeInterpolator(frameName ? frameName->c_str() : nullptr, TakeKeys(keys.scale),
-                                      TakeKeys(keys.rotation), TakeKeys(keys.translation), ticksPerSecond, interpolator);
+                                      TakeKeys(keys.rotation), TakeKeys(keys.translation), ticksPerSecond,
+                                      interpolator);
 }
 
 HRESULT LoadAnimationSet(double ticksPerSecond, IDirectXFileData* object, AnimationSet** set) {

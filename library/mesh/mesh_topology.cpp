@@ -497,7 +497,8 @@ bool SortFacesByAttribute(std::span<const DWORD> attributes, std::span<const DWO
     // The sorted ids are the runs themselves, written once each.
     plan->attributes.clear();
     plan->attributes.reserve(faceCount);
-    for (std::size_t i = 0; i < ids.size(); ++i) plan->attributes.insert(plan->attributes.end(), start[i] - first[i], ids[i]);
+    for (std::size_t i = 0; i < ids.size(); ++i)
+        plan->attributes.insert(plan->attributes.end(), start[i] - first[i], ids[i]);
     plan->table.clear();
     for (std::size_t i = 0; i < ids.size(); ++i)
         plan->table.push_back(AttributeRange{ids[i], static_cast<DWORD>(first[i]),

@@ -325,7 +325,8 @@ HRESULT MeshReader::ReadBody() {
     LoadVertex* vertex = vertices_.data();
     for (DWORD i = 0; i < fileVertexCount_; ++i) {
         const std::uint64_t p = 4 + 12ull * i;
-        vertex[i] = {Vector3(d.F32(p), d.F32(p + 4), d.F32(p + 8)), D3DCOLOR_ARGB(0, 255, 255, 255), {0, 0}, Vector3(0, 0, 0), 0, i, i, i};
+        vertex[i] = {Vector3(d.F32(p), d.F32(p + 4), d.F32(p + 8)), D3DCOLOR_ARGB(0, 255, 255, 255), {0, 0},
+                     Vector3(0, 0, 0), 0, i, i, i};
     }
     return S_OK;
 }

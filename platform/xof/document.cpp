@@ -96,7 +96,8 @@ bool TimedFloatList(const TemplateDef& def) {
     if (def.members.size() != 2) return false;
     const TemplateMember& time = def.members[0];
     const TemplateMember& values = def.members[1];
-    if (time.nested || !time.dims.empty() || (time.primitive != Primitive::Dword && time.primitive != Primitive::Sdword))
+    if (time.nested || !time.dims.empty() ||
+        (time.primitive != Primitive::Dword && time.primitive != Primitive::Sdword))
         return false;
     if (!values.nested || !values.dims.empty() || values.nested->members.size() != 2) return false;
     const TemplateMember& n = values.nested->members[0];
