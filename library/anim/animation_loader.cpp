@@ -80,9 +80,9 @@ const KeyLayout* FindLayout(DWORD type) {
 
 // The keys read from one Animation.
 struct AnimationKeys {
-    std::optional<std::vector<VectorKey>> scale;
-    std::optional<std::vector<RotationKey>> rotation;
-    std::optional<std::vector<VectorKey>> translation;
+    std::optional<KeyArray<VectorKey>> scale;
+    std::optional<KeyArray<RotationKey>> rotation;
+    std::optional<KeyArray<VectorKey>> translation;
 
     bool Any() const { return scale || rotation || translation; }
 };
@@ -105,7 +105,7 @@ void DecomposeMatrixKey(float time, const float* m, AnimationKeys& keys) {
 }
 
 // Negates every rotation that lies in the other hemisphere from its predecessor.
-void AlignHemispheres(std::vector<RotationKey>& keys) {
+void AlignHemispheres(KeyArray<RotationKey>& keys) {
     for (std::size_t i = 1; i < keys.size(); ++i) {
         const Quaternion& a = keys[i].value;
         const Quaternion& b = keys[i - 1].value;
@@ -184,8 +184,8 @@ HRESULT ReadAnimationKey(IDirectXFileData* object, AnimationKeys& keys) {
 
 // The keys read, taken out of the optional; none for an array not read.
 template <class Key>
-std::vector<Key> TakeKeys(std::optional<std::vector<Key>>& keys) {
-    return keys ? std::move(*keys) : std::vector<Key>();
+KeyArray<Key> TakeKeys(std::optional<KeyArray<Key>>& keys) {
+    return keys ? std::move(*keys) : KeyArray<Key>();
 }
 
 }  // namespace

@@ -29,8 +29,8 @@ int CompareNames(const char* a, const char* b) { return std::strcmp(a, b); }
 class KeyframeInterpolatorImpl final : public RefCounted<KeyframeInterpolatorImpl, KeyframeInterpolator> {
 public:
     KeyframeInterpolatorImpl(std::optional<std::string> name, double period, double ticksPerSecond,
-                             std::vector<VectorKey> scale, std::vector<RotationKey> rotation,
-                             std::vector<VectorKey> translation)
+                             KeyArray<VectorKey> scale, KeyArray<RotationKey> rotation,
+                             KeyArray<VectorKey> translation)
         : name_(std::move(name)), period_(period), ticksPerSecond_(ticksPerSecond), scale_(std::move(scale)),
           rotation_(std::move(rotation)), translation_(std::move(translation)) {}
 
@@ -131,14 +131,14 @@ private:
 
 // The keys, or the one default key when there are none.
 template <class Key>
-std::vector<Key> KeysOrDefault(std::vector<Key> keys, const Key& fallback) {
+KeyArray<Key> KeysOrDefault(KeyArray<Key> keys, const Key& fallback) {
     if (keys.empty()) keys.push_back(fallback);
     return keys;
 }
 
 // Last key time, 1.0 for an absent array.
 template <class Key>
-double LastTime(const std::vector<Key>& keys) {
+double LastTime(const KeyArray<Key>& keys) {
     return keys.empty() ? 1.0 : static_cast<double>(keys.back().time);
 }
 
@@ -157,7 +157,7 @@ HRESULT CreateKeyframeInterpolator(const char* name, const VectorKey* scaleKeys,
     try {
         auto copy = [](const auto* keys, UINT count) {
             using Key = std::remove_const_t<std::remove_pointer_t<decltype(keys)>>;
-            return keys == nullptr ? std::vector<Key>() : std::vector<Key>(keys, keys + count);
+            return keys == nullptr ? KeyArray<Key>() : KeyArray<Key>(keys, keys + count);
         };
         return CreateKeyframeInterpolator(name, copy(scaleKeys, scaleKeyCount), copy(rotationKeys, rotationKeyCount),
                                           copy(translationKeys, translationKeyCount), ticksPerSecond, interpolator);
@@ -166,9 +166,9 @@ HRESULT CreateKeyframeInterpolator(const char* name, const VectorKey* scaleKeys,
     }
 }
 
-HRESULT CreateKeyframeInterpolator(const char* name, std::vector<VectorKey> scaleKeys,
-                                   std::vector<RotationKey> rotationKeys, std::vector<VectorKey> translationKeys,
-                                   double ticksPerSecond, KeyframeInterpolator** interpolator) {
+HRESULT CreateKeyframeInterpolator(const char* name, KeyArray<VectorKey> scaleKeys, KeyArray<RotationKey> rotationKeys,
+                                   KeyArray<VectorKey> translationKeys, double ticksPerSecond,
+                                   KeyframeInterpolator** interpolator) {
     if (interpolator == nullptr) return D3DERR_INVALIDCALL;
     *interpolator = nullptr;
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "library/math/math_types.h"
+#include "platform/win/large_blocks.h"
 #include "platform/win/unknown.h"
 
 namespace qm {
@@ -95,9 +96,13 @@ HRESULT CreateKeyframeInterpolator(const char* name, const VectorKey* scaleKeys,
                                    KeyframeInterpolator** interpolator);
 
 // The same, taking the key arrays over instead of copying them; an empty array counts as absent.
-HRESULT CreateKeyframeInterpolator(const char* name, std::vector<VectorKey> scaleKeys,
-                                   std::vector<RotationKey> rotationKeys, std::vector<VectorKey> translationKeys,
-                                   double ticksPerSecond, KeyframeInterpolator** interpolator);
+// Key arrays live as long as their interpolator and are rebuilt with each load of a model, so they
+// sit in kept blocks rather than on the C library's heap.
+template <class Key>
+using KeyArray = std::vector<Key, LargeBlockAllocator<Key>>;
+HRESULT CreateKeyframeInterpolator(const char* name, KeyArray<VectorKey> scaleKeys, KeyArray<RotationKey> rotationKeys,
+                                   KeyArray<VectorKey> translationKeys, double ticksPerSecond,
+                                   KeyframeInterpolator** interpolator);
 
 // Creates a set holding a new reference on each of the count interpolators. No array, a count of
 // 0, an interpolator without a name or no out pointer: D3DERR_INVALIDCALL.

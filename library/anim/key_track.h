@@ -24,7 +24,7 @@ template <class Key>
 class KeyTrack {
 public:
     // keys must hold at least one key.
-    explicit KeyTrack(std::vector<Key> keys) : keys_(std::move(keys)) {}
+    explicit KeyTrack(KeyArray<Key> keys) : keys_(std::move(keys)) {}
 
     UINT Count() const { return static_cast<UINT>(keys_.size()); }
     void CopyKeys(Key* out) const { std::memcpy(out, keys_.data(), keys_.size() * sizeof(Key)); }
@@ -57,7 +57,7 @@ public:
     }
 
 private:
-    std::vector<Key> keys_;
+    KeyArray<Key> keys_;
     UINT cached_ = 0;
 };
 

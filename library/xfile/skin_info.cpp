@@ -47,8 +47,8 @@ public:
         if (std::any_of(vertices, vertices + count, [&](DWORD v) { return v >= vertexCount_; }))
             return D3DERR_INVALIDCALL;
         try {
-            std::vector<DWORD> newVertices(vertices, vertices + count);
-            std::vector<float> newWeights(weights, weights + count);
+            decltype(BoneRecord::vertices) newVertices(vertices, vertices + count);
+            decltype(BoneRecord::weights) newWeights(weights, weights + count);
             bones_[bone].vertices = std::move(newVertices);
             bones_[bone].weights = std::move(newWeights);
         } catch (const std::bad_alloc&) {

@@ -10,14 +10,16 @@
 #include "library/mesh/mesh.h"
 #include "library/mesh/vertex_declaration.h"
 #include "platform/d3d9/d3d9.h"
+#include "platform/win/large_blocks.h"
 
 namespace qm {
 
 // One bone: its influences (vertex index and weight, in list order), name and offset matrix (mesh
-// space to bone space; zero until set).
+// space to bone space; zero until set). The influence arrays live as long as the model and are
+// rebuilt with each load of it, so they sit in kept blocks rather than on the C library's heap.
 struct BoneRecord {
-    std::vector<DWORD> vertices;
-    std::vector<float> weights;  // same length as vertices
+    std::vector<DWORD, LargeBlockAllocator<DWORD>> vertices;
+    std::vector<float, LargeBlockAllocator<float>> weights;  // same length as vertices
     std::optional<std::string> name;
     Matrix offset{};
 };

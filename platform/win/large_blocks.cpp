@@ -1,5 +1,5 @@
-// large_blocks.cpp: huge-page mappings for the large-block allocator, and the few blocks it keeps
-// for reuse.
+// large_blocks.cpp: huge-page mappings for the large-block allocator, the medium blocks' own
+// mappings, and the blocks both keep for reuse.
 #include "platform/win/large_blocks.h"
 
 #include <sys/mman.h>
@@ -38,6 +38,26 @@ struct KeptBlocks {
 };
 static_assert(std::is_trivially_destructible_v<KeptBlocks>);
 constinit KeptBlocks gKept;
+
+// Medium size classes: powers of two from kMediumBlockBytes up to the large size.
+constexpr std::size_t kMediumClasses = 5;
+static_assert(kMediumBlockBytes << (kMediumClasses - 1) == kLargeBlockBytes);
+constexpr std::size_t kKeptPerClass = kKeptMediumBlockBytes / kMediumBlockBytes;
+
+std::size_t MediumClass(std::size_t bytes) {
+    std::size_t c = 0;
+    while ((kMediumBlockBytes << c) < bytes) ++c;
+    return c;
+}
+
+// Medium blocks given back, a stack per size class (the latest first). Guarded by gKept's lock.
+struct KeptMediumBlocks {
+    void* blocks[kMediumClasses][kKeptPerClass] = {};
+    std::size_t counts[kMediumClasses] = {};
+    std::size_t bytes = 0;
+};
+static_assert(std::is_trivially_destructible_v<KeptMediumBlocks>);
+constinit KeptMediumBlocks gKeptMedium;
 
 }  // namespace
 
@@ -122,6 +142,42 @@ void GiveBackLargeBlock(void* block, std::size_t bytes) noexcept {
     for (std::size_t i = 0; i < evictedCount; ++i) munmap(evicted[i], evictedLengths[i]);
 }
 
+void* TakeMediumBlock(std::size_t bytes) noexcept {
+    if (bytes == 0 || bytes > kLargeBlockBytes) return nullptr;
+    const std::size_t c = MediumClass(bytes);
+    {
+        std::lock_guard<std::mutex> lock(gKept.mutex);
+        if (gKeptMedium.counts[c] > 0) {
+            void* block = gKeptMedium.blocks[c][--gKeptMedium.counts[c]];
+            gKeptMedium.blocks[c][gKeptMedium.counts[c]] = nullptr;
+            gKeptMedium.bytes -= kMediumBlockBytes << c;
+            return block;
+        }
+    }
+    void* block = mmap(nullptr, kMediumBlockBytes << c, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    return block == MAP_FAILED ? nullptr : block;
+}
+
+void GiveBackMediumBlock(void* block, std::size_t bytes) noexcept {
+    if (block == nullptr) return;
+    const std::size_t c = MediumClass(bytes);
+    const std::size_t length = kMediumBlockBytes << c;
+    {
+        std::lock_guard<std::mutex> lock(gKept.mutex);
+        if (gKeptMedium.bytes + length <= kKeptMediumBlockBytes && gKeptMedium.counts[c] < kKeptPerClass) {
+            gKeptMedium.blocks[c][gKeptMedium.counts[c]++] = block;
+            gKeptMedium.bytes += length;
+            return;
+        }
+    }
+    munmap(block, length);
+}
+
+std::size_t KeptMediumBlockBytes() noexcept {
+    std::lock_guard<std::mutex> lock(gKept.mutex);
+    return gKeptMedium.bytes;
+}
+
 std::size_t ReleaseKeptLargeBlocks() noexcept {
     void* blocks[kKeptLargeBlocks];
     std::size_t lengths[kKeptLargeBlocks];
@@ -129,6 +185,16 @@ std::size_t ReleaseKeptLargeBlocks() noexcept {
     std::size_t released = 0;
     {
         std::lock_guard<std::mutex> lock(gKept.mutex);
+        // Medium blocks are unmapped under the lock: the list is too long to copy out.
+        for (std::size_t c = 0; c < kMediumClasses; ++c) {
+            for (std::size_t i = 0; i < gKeptMedium.counts[c]; ++i) {
+                munmap(gKeptMedium.blocks[c][i], kMediumBlockBytes << c);
+                gKeptMedium.blocks[c][i] = nullptr;
+            }
+            gKeptMedium.counts[c] = 0;
+        }
+        released = gKeptMedium.bytes;
+        gKeptMedium.bytes = 0;
         count = gKept.count;
         for (std::size_t i = 0; i < count; ++i) {
             blocks[i] = gKept.blocks[i];
@@ -136,7 +202,7 @@ std::size_t ReleaseKeptLargeBlocks() noexcept {
             gKept.blocks[i] = nullptr;
             gKept.lengths[i] = 0;
         }
-        released = gKept.bytes;
+        released += gKept.bytes;
         gKept.count = 0;
         gKept.bytes = 0;
     }

@@ -1,12 +1,16 @@
 // large_blocks.h: huge-page mappings, and an allocator for big arrays (parsed X-file data, a model's
-// vertex and face records, adjacency and sort tables) that backs blocks of 256 KiB and more with
-// them, so that filling them costs one page fault per 2 MB instead of one per 4 KB; smaller blocks
-// come from the heap. A block takes whole huge pages, so up to 2 MB more than it asks for while it
+// vertex and face records, adjacency and sort tables, skin weights and animation keys) that backs
+// blocks of 256 KiB and more with them, so that filling them costs one page fault per 2 MB instead
+// of one per 4 KB. A block takes whole huge pages, so up to 2 MB more than it asks for while it
 // lives; the arrays it serves live only while a model loads, or as long as the model's own buffers.
 // Blocks given back are kept, a bounded few (at most kKeptLargeBlocks blocks and
 // kKeptLargeBlockBytes bytes), for the next requests of this allocator and of the device's large
 // buffers, so that loading one model after another fills pages already faulted in instead of having
 // fresh ones zeroed; like a heap's freed memory, they stay mapped until they are evicted or released.
+// Medium blocks (kMediumBlockBytes up to the large size) are mappings of their own, rounded up to a
+// power of two and kept the same way per size: the C library's heap hands such blocks back to the
+// system whenever its top runs free (as it does each time a model is destroyed), and the next model
+// would fault every page in again. Smaller blocks come from the heap.
 #pragma once
 
 #include <cstddef>
@@ -33,6 +37,7 @@ constexpr bool kLargeBlocksOnHeap = false;
 constexpr bool kLargeBlocksOnHeap = false;
 #endif
 constexpr std::size_t kLargeBlockBytes = std::size_t{256} << 10;
+constexpr std::size_t kMediumBlockBytes = std::size_t{16} << 10;
 
 // A fresh zeroed mapping of at least `bytes` bytes, aligned to and marked for huge pages; null when
 // the system refuses it. Released with UnmapLargeBlock and the same size.
@@ -49,7 +54,16 @@ constexpr std::size_t kKeptLargeBlocks = 24;
 constexpr std::size_t kKeptLargeBlockBytes = std::size_t{96} << 20;
 void* TakeLargeBlock(std::size_t bytes, bool* fresh = nullptr) noexcept;
 void GiveBackLargeBlock(void* block, std::size_t bytes) noexcept;
-// Unmaps every kept block (for callers about to go idle for long); returns the bytes released.
+// Medium blocks, for kMediumBlockBytes <= bytes < kLargeBlockBytes: a kept block of the same size
+// class or a fresh mapping (zero, but callers may not rely on it); null when the system refuses
+// one. Given back with the same size, a block is kept while the kept medium blocks stay within
+// kKeptMediumBlockBytes, else unmapped.
+constexpr std::size_t kKeptMediumBlockBytes = std::size_t{32} << 20;
+void* TakeMediumBlock(std::size_t bytes) noexcept;
+void GiveBackMediumBlock(void* block, std::size_t bytes) noexcept;
+std::size_t KeptMediumBlockBytes() noexcept;
+// Unmaps every kept block, large and medium (for callers about to go idle for long); returns the
+// bytes released.
 std::size_t ReleaseKeptLargeBlocks() noexcept;
 // The number and the total length of the blocks kept now.
 std::size_t KeptLargeBlockCount() noexcept;
@@ -65,17 +79,21 @@ struct LargeBlockAllocator {
 
     T* allocate(std::size_t count) {
         if (count > static_cast<std::size_t>(-1) / sizeof(T)) throw std::bad_array_new_length();
-        if (kLargeBlocksOnHeap || count * sizeof(T) < kLargeBlockBytes) return std::allocator<T>().allocate(count);
-        void* block = TakeLargeBlock(count * sizeof(T));
+        const std::size_t bytes = count * sizeof(T);
+        if (kLargeBlocksOnHeap || bytes < kMediumBlockBytes) return std::allocator<T>().allocate(count);
+        void* block = bytes < kLargeBlockBytes ? TakeMediumBlock(bytes) : TakeLargeBlock(bytes);
         if (block == nullptr) throw std::bad_alloc();
         return static_cast<T*>(block);
     }
     void deallocate(T* block, std::size_t count) noexcept {
-        if (kLargeBlocksOnHeap || count * sizeof(T) < kLargeBlockBytes) {
+        const std::size_t bytes = count * sizeof(T);
+        if (kLargeBlocksOnHeap || bytes < kMediumBlockBytes) {
             std::allocator<T>().deallocate(block, count);
-            return;
+        } else if (bytes < kLargeBlockBytes) {
+            GiveBackMediumBlock(block, bytes);
+        } else {
+            GiveBackLargeBlock(block, bytes);
         }
-        GiveBackLargeBlock(block, count * sizeof(T));
     }
 
     template <class U>

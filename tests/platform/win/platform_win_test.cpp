@@ -247,4 +247,58 @@ TEST(LargeBlocks, GivenBackBlocksAreReusedWithinTheirBounds) {
     EXPECT_EQ(KeptLargeBlockBytes(), 0u);
 }
 
+TEST(LargeBlocks, MediumBlocksAreKeptPerSizeClass) {
+    using namespace qm;
+    constexpr std::size_t kKB = std::size_t{1} << 10;
+    ReleaseKeptLargeBlocks();
+    ASSERT_EQ(KeptMediumBlockBytes(), 0u);
+
+    // A block of 20 KiB takes the 32 KiB class: given back it is kept, and any request of that class
+    // gets it again as its last user left it; another class does not.
+    auto* block = static_cast<std::uint8_t*>(TakeMediumBlock(20 * kKB));
+    ASSERT_NE(block, nullptr);
+    std::memset(block, 0x3C, 20 * kKB);
+    GiveBackMediumBlock(block, 20 * kKB);
+    EXPECT_EQ(KeptMediumBlockBytes(), 32 * kKB);
+    auto* other = static_cast<std::uint8_t*>(TakeMediumBlock(100 * kKB));
+    ASSERT_NE(other, nullptr);
+    EXPECT_NE(other, block);
+    other[128 * kKB - 1] = 1;  // the whole 128 KiB class is there
+    auto* again = static_cast<std::uint8_t*>(TakeMediumBlock(32 * kKB));
+    EXPECT_EQ(again, block);
+    EXPECT_EQ(again[20 * kKB - 1], 0x3C);
+    EXPECT_EQ(KeptMediumBlockBytes(), 0u);
+    GiveBackMediumBlock(again, 32 * kKB);
+    GiveBackMediumBlock(other, 100 * kKB);
+    EXPECT_EQ(KeptMediumBlockBytes(), 160 * kKB);
+
+    // The allocator serves arrays of medium size from these blocks (outside the sanitizer builds,
+    // which keep every array on the heap), so a second array of the same class reuses the first
+    // one's block.
+    if (!kLargeBlocksOnHeap) {
+        const std::uint8_t* first = nullptr;
+        {
+            std::vector<float, LargeBlockAllocator<float>> weights(20000, 0.5f);
+            first = reinterpret_cast<const std::uint8_t*>(weights.data());
+            EXPECT_EQ(KeptMediumBlockBytes(), 32 * kKB);  // the 128 KiB block went to it
+        }
+        std::vector<DWORD, LargeBlockAllocator<DWORD>> vertices(30000);
+        EXPECT_EQ(reinterpret_cast<const std::uint8_t*>(vertices.data()), first);
+    }
+
+    // The kept bytes stay within their bound, and releasing unmaps them all.
+    std::vector<void*> blocks;
+    for (std::size_t i = 0; i < kKeptMediumBlockBytes / (128 * kKB) + 4; ++i)
+        blocks.push_back(TakeMediumBlock(128 * kKB));
+    for (void* b : blocks) {
+        ASSERT_NE(b, nullptr);
+        GiveBackMediumBlock(b, 128 * kKB);
+        EXPECT_LE(KeptMediumBlockBytes(), kKeptMediumBlockBytes);
+    }
+    const std::size_t kept = KeptMediumBlockBytes();
+    EXPECT_GT(kept, kKeptMediumBlockBytes - 128 * kKB);
+    EXPECT_EQ(ReleaseKeptLargeBlocks(), kept);
+    EXPECT_EQ(KeptMediumBlockBytes(), 0u);
+}
+
 }  // namespace
