@@ -205,7 +205,7 @@ private:
     // compared with.
     const BYTE* faceRecords_ = nullptr;
     std::uint64_t faceRecordBytes_ = 0;
-    std::vector<std::uint8_t> usedVertices_;  // per file vertex: 1 when a face uses it
+    Records<std::uint8_t> usedVertices_;  // per file vertex: 1 when a face uses it
     Records<DWORD> faceFirstTriangle_;  // faceCount_ + 1 entries
     WrittenRecords<LoadVertex> vertices_;
     WrittenRecords<LoadTriangle> triangles_;
@@ -1008,7 +1008,7 @@ void MeshReader::ReleaseLoadRecords() {
     WrittenRecords<LoadVertex>().swap(vertices_);
     WrittenRecords<LoadTriangle>().swap(triangles_);
     WrittenRecords<DWORD>().swap(cornerNormals_);
-    std::vector<std::uint8_t>().swap(usedVertices_);
+    Records<std::uint8_t>().swap(usedVertices_);
     WrittenRecords<Vector3>().swap(fileNormals_);
     Records<DWORD>().swap(faceFirstTriangle_);
     std::vector<BYTE>().swap(fvfData_);

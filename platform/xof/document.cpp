@@ -79,31 +79,30 @@ bool UniformScalars(const TemplateDef& def, Primitive& primitive, std::uint64_t&
     return true;
 }
 
-// Whether a template is a count and the 32-bit integers it sizes, {DWORD n; array DWORD v[n];}, as
-// a mesh face's vertex indices: its data is laid out exactly as a binary integer list gives it.
-bool CountedIntegerList(const TemplateDef& def) {
+// Whether a template is a count and the values it sizes, {DWORD n; array T v[n];}, with T either
+// of the two primitives given.
+bool CountedList(const TemplateDef& def, Primitive one, Primitive other) {
     if (def.members.size() != 2) return false;
     const TemplateMember& n = def.members[0];
     const TemplateMember& values = def.members[1];
     return !n.nested && n.dims.empty() && n.primitive == Primitive::Dword && !values.nested &&
            values.dims.size() == 1 && values.dims[0].memberIndex == 0 &&
-           (values.primitive == Primitive::Dword || values.primitive == Primitive::Sdword);
+           (values.primitive == one || values.primitive == other);
 }
 
-// Whether a template is a 32-bit integer and then a counted float list, {DWORD t; {DWORD n; array
-// FLOAT v[n];}}, as an animation key's time and values.
+// A mesh face's vertex indices, {DWORD n; array DWORD v[n];}: its data is laid out exactly as a
+// binary integer list gives it.
+bool CountedIntegerList(const TemplateDef& def) { return CountedList(def, Primitive::Dword, Primitive::Sdword); }
+
+// A 32-bit integer and then a counted float list, {DWORD t; {DWORD n; array FLOAT v[n];}}, as an
+// animation key's time and values.
 bool TimedFloatList(const TemplateDef& def) {
     if (def.members.size() != 2) return false;
     const TemplateMember& time = def.members[0];
     const TemplateMember& values = def.members[1];
-    if (time.nested || !time.dims.empty() ||
-        (time.primitive != Primitive::Dword && time.primitive != Primitive::Sdword))
-        return false;
-    if (!values.nested || !values.dims.empty() || values.nested->members.size() != 2) return false;
-    const TemplateMember& n = values.nested->members[0];
-    const TemplateMember& list = values.nested->members[1];
-    return !n.nested && n.dims.empty() && n.primitive == Primitive::Dword && !list.nested && list.dims.size() == 1 &&
-           list.dims[0].memberIndex == 0 && list.primitive == Primitive::Float;
+    return !time.nested && time.dims.empty() &&
+           (time.primitive == Primitive::Dword || time.primitive == Primitive::Sdword) && values.nested &&
+           values.dims.empty() && CountedList(*values.nested, Primitive::Float, Primitive::Float);
 }
 
 // Grows a node's data ahead to hold `extra` more bytes, so that the values appended next do not

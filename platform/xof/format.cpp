@@ -22,22 +22,24 @@ struct EncodingName {
 constexpr EncodingName kEncodings[] = {
     {"txt ", false, false}, {"bin ", true, false}, {"tzip", false, true}, {"bzip", true, true}};
 
+constexpr std::size_t kWindow = 32768;
+
 // Inflates one block: in/inSize from just after the "CK" signature; the block must be one whole
-// deflate stream giving exactly `expected` bytes, written straight into out's next bytes. Its
-// history is the window the stream kept from the blocks before it (reset without dropping it, and
-// run without Z_FINISH so that the stream goes on keeping its last 32 KiB), which is the previous
-// 32 KiB of output without copying them in as a dictionary. `consumed` tells how much input the
-// stream used.
+// deflate stream giving exactly `expected` bytes, written straight into out's next bytes, with the
+// previous 32 KiB of output as its dictionary. `consumed` tells how much input the stream used.
 HRESULT InflateBlock(z_stream& stream, const std::uint8_t* in, std::size_t inSize, ByteArray& out,
                      std::size_t expected, std::size_t& consumed) {
-    if (inflateResetKeep(&stream) != Z_OK) return DXFILEERR_BADFILE;
+    if (inflateReset(&stream) != Z_OK) return DXFILEERR_BADFILE;
+    const std::size_t history = std::min(out.size(), kWindow);
+    if (history > 0 && inflateSetDictionary(&stream, out.data() + out.size() - history, uInt(history)) != Z_OK)
+        return DXFILEERR_BADFILE;
     // Not cleared first: inflate writes every byte of it, or the block fails.
     std::uint8_t* to = out.extend(expected);
     stream.next_in = const_cast<Bytef*>(in);
     stream.avail_in = uInt(inSize);
     stream.next_out = to;
     stream.avail_out = uInt(expected);
-    const int rc = inflate(&stream, Z_NO_FLUSH);
+    const int rc = inflate(&stream, Z_FINISH);
     consumed = inSize - stream.avail_in;
     return rc == Z_STREAM_END && stream.avail_out == 0 ? S_OK : DXFILEERR_BADFILE;
 }
